@@ -1,0 +1,27 @@
+# `make test`: set up, build both architectures, run every test under Wine.
+# `make run`:  set up, build, start the player (a screenshot under Xvfb without a display).
+.PHONY: all deps build build-x86_64 build-i686 test run clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+build-x86_64: deps
+	cmake --preset x86_64 >/dev/null
+	cmake --build --preset x86_64
+
+build-i686: deps
+	cmake --preset i686 >/dev/null
+	cmake --build --preset i686
+
+build: build-x86_64 build-i686
+
+test: build
+	ctest --preset x86_64
+
+run: build-x86_64
+	@tools/run-player build/x86_64/WavelarkPlayerLite.exe
+
+clean:
+	rm -rf build
