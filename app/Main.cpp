@@ -1,0 +1,4 @@
+// The application object of WavelarkPlayerLite.exe.
+#include "app/WavelarkPlayerApp.h"
+
+CWavelarkPlayerApp theApp;

@@ -1,0 +1,127 @@
+#include "app/WavelarkPlayerDlg.h"
+
+#include "app/AboutDlg.h"
+#include "framework/Unique.h"
+#include "res/resource.h"
+
+namespace
+{
+// "ＭＳ ゴシック", spelt with escapes so that the source's encoding cannot change it.
+const wchar_t kEditFontFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";
+constexpr int kEditFontTenthsOfPoint = 90;
+}  // namespace
+
+const MessageMapEntry<CWavelarkPlayerDlg> CWavelarkPlayerDlg::kMessageMap[] = {
+    {WM_SYSCOMMAND, 0, 0, &CWavelarkPlayerDlg::OnSysCommand},
+    {WM_PAINT, 0, 0, &CWavelarkPlayerDlg::OnPaint},
+    {WM_QUERYDRAGICON, 0, 0, &CWavelarkPlayerDlg::OnQueryDragIcon},
+    {WM_COMMAND, BN_CLICKED, IDOK, &CWavelarkPlayerDlg::OnOkCommand},
+    {WM_COMMAND, 0, kIdOpenFinished, {}},
+};
+
+CWavelarkPlayerDlg::CWavelarkPlayerDlg(CWnd* parent)
+    : CDialog(IDD_WAVELARKPLAYER_DIALOG, parent),
+      m_mainIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      m_trayIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY)))
+{
+}
+
+bool CWavelarkPlayerDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    return DispatchMessageMap(*this, kMessageMap, message, wParam, lParam, result) ||
+           CDialog::OnWndMsg(message, wParam, lParam, result);
+}
+
+void CWavelarkPlayerDlg::DoDataExchange(CDataExchange* dx)
+{
+    CDialog::DoDataExchange(dx);
+    DDX_Radio(dx, IDC_RADIO_AM, m_band);
+    DDX_Text(dx, IDC_FREQ_EDIT, m_editText);
+    DDV_MaxChars(dx, m_editText, kEditMaxChars);
+    DDX_Control(dx, IDC_FREQ_EDIT, m_edit);
+    DDX_Control(dx, IDC_SPIN, m_spin);
+}
+
+BOOL CWavelarkPlayerDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    m_edit.SetEventMask(m_edit.GetEventMask() | kEditEventMask);
+    AddAboutItemToSystemMenu();
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_mainIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_mainIcon));
+    SetEditFont();
+    return TRUE;   // the platform focuses the first tab stop, the Play button
+}
+
+void CWavelarkPlayerDlg::AddAboutItemToSystemMenu()
+{
+    HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE);
+    if (!systemMenu)
+        return;
+    // Through the wide functions, so that the Japanese text shows whatever the code page.
+    wchar_t text[256] = {};
+    if (::LoadStringW(::GetModuleHandleW(nullptr), IDS_ABOUTBOX, text, ARRAYSIZE(text)) <= 0)
+        return;
+    ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(systemMenu, MF_STRING, kIdAboutCommand, text);
+}
+
+void CWavelarkPlayerDlg::SetEditFont()
+{
+    LOGFONTW face = {};
+    HDC screen = ::GetDC(nullptr);
+    face.lfHeight = -::MulDiv(kEditFontTenthsOfPoint, ::GetDeviceCaps(screen, LOGPIXELSY), 720);
+    ::ReleaseDC(nullptr, screen);
+    face.lfCharSet = DEFAULT_CHARSET;
+    ::lstrcpynW(face.lfFaceName, kEditFontFace, LF_FACESIZE);
+    // The rich edit copies the font's attributes; the font object itself goes at return.
+    UniqueGdiObject font(::CreateFontIndirectW(&face));
+    m_edit.SetFont(static_cast<HFONT>(font.Get()), TRUE);
+}
+
+void CWavelarkPlayerDlg::OnSysCommand(UINT id, LPARAM)
+{
+    if ((id & 0xFFF0) == kIdAboutCommand)
+    {
+        CAboutDlg about;
+        (void)about.DoModal();   // the About box has no result to act on
+    }
+    else if (id == SC_CLOSE)
+    {
+        EndDialog(IDCANCEL);
+    }
+    else
+    {
+        Default();
+    }
+}
+
+void CWavelarkPlayerDlg::OnPaint()
+{
+    if (!::IsIconic(m_hWnd))
+    {
+        Default();
+        return;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, m_mainIcon);
+    ::EndPaint(m_hWnd, &paint);
+}
+
+HCURSOR CWavelarkPlayerDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_mainIcon);
+}
+
+void CWavelarkPlayerDlg::OnOkCommand()
+{
+    OnOK();
+}
