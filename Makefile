@@ -21,7 +21,7 @@ test: build
 	ctest --preset x86_64
 
 run: build-x86_64
-	@tools/run-player build/x86_64/WavelarkPlayerLite.exe
+	@tools/run-player build/x86_64/WavelarkPlayerSim.exe
 
 clean:
 	rm -rf build

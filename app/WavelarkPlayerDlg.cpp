@@ -16,13 +16,22 @@ const MessageMapEntry<CWavelarkPlayerDlg> CWavelarkPlayerDlg::kMessageMap[] = {
     {WM_PAINT, 0, 0, &CWavelarkPlayerDlg::OnPaint},
     {WM_QUERYDRAGICON, 0, 0, &CWavelarkPlayerDlg::OnQueryDragIcon},
     {WM_COMMAND, BN_CLICKED, IDOK, &CWavelarkPlayerDlg::OnOkCommand},
+    {WM_NOTIFY, static_cast<UINT>(UDN_DELTAPOS), IDC_SPIN, &CWavelarkPlayerDlg::OnSpinDeltaPos},
+    {WM_COMMAND, BN_CLICKED, IDC_RADIO_AM, &CWavelarkPlayerDlg::OnBandAm},
+    {WM_COMMAND, BN_CLICKED, IDC_RADIO_FM, &CWavelarkPlayerDlg::OnBandFm},
+    {WM_COMMAND, EN_KILLFOCUS, IDC_FREQ_EDIT, &CWavelarkPlayerDlg::OnEditKillFocus},
+    {WM_COMMAND, EN_CHANGE, IDC_FREQ_EDIT, &CWavelarkPlayerDlg::OnEditChange},
     {WM_COMMAND, 0, kIdOpenFinished, {}},
+    {WM_KEYDOWN, 0, 0, &CWavelarkPlayerDlg::OnKeyDown},
+    {WM_COMMAND, EN_SETFOCUS, IDC_FREQ_EDIT, &CWavelarkPlayerDlg::OnEditSetFocus},
 };
 
 CWavelarkPlayerDlg::CWavelarkPlayerDlg(CWnd* parent)
     : CDialog(IDD_WAVELARKPLAYER_DIALOG, parent),
       m_mainIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
-      m_trayIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY)))
+      m_trayIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY))),
+      m_outReport(kReportBufferBytes),
+      m_inReport(kReportBufferBytes)
 {
 }
 
@@ -46,10 +55,20 @@ BOOL CWavelarkPlayerDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
     m_edit.SetEventMask(m_edit.GetEventMask() | kEditEventMask);
+    ForwardEditEnterToDialog();
     AddAboutItemToSystemMenu();
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_mainIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_mainIcon));
     SetEditFont();
+
+    // The receiver's own report fills band and frequency; without a receiver the controls
+    // stay as the data exchange left them.
+    m_hReadEvent.Reset();
+    (void)FindReceiver();   // a missing receiver shows as an empty frequency
+    SetQueryCommand();
+    WriteCommand(m_command);
+    ReadReport();
+    ApplyReport();
     return TRUE;   // the platform focuses the first tab stop, the Play button
 }
 

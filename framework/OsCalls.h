@@ -6,11 +6,16 @@
 
 #include <dbt.h>
 #include <dsound.h>
-#include <hidsdi.h>
 #include <setupapi.h>
 #include <shellapi.h>
 
+// mingw-w64's HID headers declare C functions without C linkage.
+extern "C"
+{
+#include <hidsdi.h>
+
 #include <hidpi.h>
+}
 
 struct OsCalls
 {

@@ -1,0 +1,132 @@
+// The tuning controls: every change of band or frequency runs one exchange with the receiver.
+#include "app/WavelarkPlayerDlg.h"
+#include "receiver/TuningModel.h"
+#include "res/resource.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+
+namespace
+{
+constexpr double kFmStep = 0.1;
+constexpr UINT_PTR kEnterSubclassId = 1;
+
+// A single-line edit leaves Enter to the dialog manager, which would click the default button
+// (Play). Enter typed in the frequency edit is meant to apply the text, so the edit asks for it
+// and hands it to the dialog as a key-down of its own.
+LRESULT CALLBACK ForwardEnter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (message == WM_GETDLGCODE && wParam == VK_RETURN)
+        return ::DefSubclassProc(edit, message, wParam, lParam) | DLGC_WANTMESSAGE;
+    if (message == WM_KEYDOWN && wParam == VK_RETURN)
+    {
+        ::SendMessageW(::GetParent(edit), WM_KEYDOWN, wParam, lParam);
+        return 0;
+    }
+    if (message == WM_CHAR && wParam == '\r')
+        return 0;   // already handled as a key-down
+    if (message == WM_NCDESTROY)
+        ::RemoveWindowSubclass(edit, ForwardEnter, kEnterSubclassId);
+    return ::DefSubclassProc(edit, message, wParam, lParam);
+}
+}  // namespace
+
+void CWavelarkPlayerDlg::ForwardEditEnterToDialog()
+{
+    ::SetWindowSubclass(m_edit.m_hWnd, ForwardEnter, kEnterSubclassId, 0);
+}
+
+void CWavelarkPlayerDlg::OnSpinDeltaPos(NMHDR* notification, LRESULT* result)
+{
+    // No range is set, so the control keeps the platform's default (maximum 0, minimum 100):
+    // the upper arrow proposes -1 and raises the frequency.
+    const bool up = reinterpret_cast<NMUPDOWN*>(notification)->iDelta < 0;
+    if (m_band == tuning::kBandAm && IsAmText(m_freqText))
+    {
+        // The receiver's software keeps the kHz value in 16 bits.
+        int kHz = static_cast<short>(static_cast<unsigned>(std::atoi(m_freqText)) & 0xFFFF);
+        const int stepped = up ? kHz + 1 : kHz - 1;
+        if (stepped >= tuning::kAmLowest && stepped <= tuning::kAmHighest)
+            kHz = stepped;
+        m_freqText.Format("%d", kHz);
+    }
+    else if (m_band == tuning::kBandFm && IsFmText(m_freqText))
+    {
+        double mHz = std::atof(m_freqText);
+        const double stepped = up ? mHz + kFmStep : mHz + -kFmStep;
+        if (stepped >= tuning::kFmLowest && stepped <= tuning::kFmHighest)
+            mHz = stepped;
+        m_freqText.Format("%4.1f", mHz);
+    }
+    m_editText = m_freqText;
+    TuneAndReadBack();
+    *result = 0;
+}
+
+void CWavelarkPlayerDlg::OnBandAm()
+{
+    const bool fromFm = m_band == tuning::kBandFm;
+    if (!m_freqText.IsEmpty() && fromFm)
+        m_lastFmText = m_freqText;
+    m_freqText = !m_lastAmText.IsEmpty() && fromFm ? m_lastAmText : CString(tuning::kAmDefaultText);
+    m_band = tuning::kBandAm;
+    m_editText = m_freqText;
+    TuneAndReadBack();
+}
+
+void CWavelarkPlayerDlg::OnBandFm()
+{
+    const bool fromAm = m_band == tuning::kBandAm;
+    if (!m_freqText.IsEmpty() && fromAm)
+        m_lastAmText = m_freqText;
+    m_freqText = !m_lastFmText.IsEmpty() && fromAm ? m_lastFmText : CString(tuning::kFmDefaultText);
+    m_band = tuning::kBandFm;
+    m_editText = m_freqText;
+    TuneAndReadBack();
+}
+
+void CWavelarkPlayerDlg::ApplyEditText()
+{
+    const CString previous = m_editText;
+    UpdateData(TRUE);   // the edit holds at most five characters, so nothing is refused
+    m_freqText = m_editText;
+    if (m_band == tuning::kBandAm && IsAmText(m_freqText) && std::atoi(m_freqText) >= tuning::kAmLowest &&
+        std::atoi(m_freqText) <= tuning::kAmHighest)
+    {
+        m_freqText.Format("%d", std::atoi(m_freqText));   // leading zeros go
+    }
+    else if (m_band == tuning::kBandFm && IsFmText(m_freqText) && std::atof(m_freqText) >= tuning::kFmLowest &&
+             std::atof(m_freqText) <= tuning::kFmHighest)
+    {
+        m_freqText.Format("%4.1f", std::atof(m_freqText));
+    }
+    else
+    {
+        m_freqText = previous;
+    }
+    m_editText = m_freqText;
+    TuneAndReadBack();
+}
+
+void CWavelarkPlayerDlg::OnEditSetFocus()
+{
+    m_editHasFocus = true;
+}
+
+void CWavelarkPlayerDlg::OnEditKillFocus()
+{
+    m_editHasFocus = false;
+    ApplyEditText();
+}
+
+void CWavelarkPlayerDlg::OnEditChange()
+{
+    ApplyEditText();
+}
+
+void CWavelarkPlayerDlg::OnKeyDown(UINT key, UINT, UINT)
+{
+    if (m_editHasFocus && key == VK_RETURN)
+        ApplyEditText();
+}
