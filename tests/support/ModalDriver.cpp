@@ -35,6 +35,19 @@ INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive)
             ADD_FAILURE() << "the dialog did not appear";
             return;
         }
+        // Activation moves the focus to the dialog's first control, and the desktop may still be
+        // settling the end of a previous dialog: act once the dialog has held it for a while.
+        const auto settled = [&] {
+            GUITHREADINFO info = {};
+            info.cbSize = sizeof(info);
+            return ::GetGUIThreadInfo(dialogThread, &info) && info.hwndActive == window && info.hwndFocus;
+        };
+        EXPECT_TRUE(WaitUntil([&] {
+            if (!settled())
+                return false;
+            ::Sleep(100);
+            return settled();
+        }));
         drive(window);
         if (::IsWindow(window))
             ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
