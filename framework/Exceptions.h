@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <new>
+
 class CException
 {
 public:
@@ -36,3 +38,17 @@ class CUserException : public CException
 [[noreturn]] inline void AfxThrowOleException(HRESULT sc) { throw COleException(sc); }
 [[noreturn]] inline void AfxThrowInvalidArgException() { throw CInvalidArgException(); }
 [[noreturn]] inline void AfxThrowUserException() { throw CUserException(); }
+
+// Runs `action`, turning exhausted memory in a standard container (std::bad_alloc) into the
+// framework's memory exception.
+template <class Action> void GrowOrRaise(Action action)
+{
+    try
+    {
+        action();
+    }
+    catch (const std::bad_alloc&)
+    {
+        AfxThrowMemoryException();
+    }
+}

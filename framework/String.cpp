@@ -4,34 +4,17 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <new>
 
-namespace
-{
-// Growth of a std::string reports exhaustion as std::bad_alloc; the framework's callers expect
-// CMemoryException.
-template <class Action> void Grow(Action action)
-{
-    try
-    {
-        action();
-    }
-    catch (const std::bad_alloc&)
-    {
-        AfxThrowMemoryException();
-    }
-}
-}  // namespace
 
 CString::CString(const char* text)
 {
-    Grow([&] { m_text = text ? text : ""; });
+    GrowOrRaise([&] { m_text = text ? text : ""; });
 }
 
 CString::CString(const char* text, int length)
 {
     if (text && length > 0)
-        Grow([&] { m_text.assign(text, static_cast<size_t>(length)); });
+        GrowOrRaise([&] { m_text.assign(text, static_cast<size_t>(length)); });
 }
 
 char CString::GetAt(int index) const
@@ -64,7 +47,7 @@ void CString::Format(const char* format, ...)
         return;
     }
     std::string text;
-    Grow([&] { text.resize(static_cast<size_t>(length) + 1); });
+    GrowOrRaise([&] { text.resize(static_cast<size_t>(length) + 1); });
     std::vsnprintf(text.data(), text.size(), format, args);
     va_end(args);
     text.resize(static_cast<size_t>(length));
@@ -73,26 +56,26 @@ void CString::Format(const char* format, ...)
 
 CString& CString::operator=(const char* text)
 {
-    Grow([&] { m_text = text ? text : ""; });
+    GrowOrRaise([&] { m_text = text ? text : ""; });
     return *this;
 }
 
 CString& CString::operator+=(const char* text)
 {
     if (text)
-        Grow([&] { m_text += text; });
+        GrowOrRaise([&] { m_text += text; });
     return *this;
 }
 
 CString& CString::operator+=(char character)
 {
-    Grow([&] { m_text += character; });
+    GrowOrRaise([&] { m_text += character; });
     return *this;
 }
 
 int CStringArray::Add(const CString& text)
 {
-    Grow([&] { m_items.push_back(text); });
+    GrowOrRaise([&] { m_items.push_back(text); });
     return GetSize() - 1;
 }
 

@@ -1,0 +1,234 @@
+#include "graph/DShowHelpers.h"
+
+#include "framework/Exceptions.h"
+#include "graph/ComPtr.h"
+
+#include <atomic>
+#include <cstring>
+
+void RaiseComError(HRESULT hr)
+{
+    if (hr == E_OUTOFMEMORY)
+        AfxThrowMemoryException();
+    AfxThrowOleException(hr);
+}
+
+std::wstring GetFilterName(IBaseFilter* filter)
+{
+    FILTER_INFO info = {};
+    if (!filter || FAILED(filter->QueryFilterInfo(&info)))
+        return {};
+    if (info.pGraph)
+        info.pGraph->Release();
+    return info.achName;
+}
+
+std::wstring GetPinName(IPin* pin)
+{
+    PIN_INFO info = {};
+    if (!pin || FAILED(pin->QueryPinInfo(&info)))
+        return {};
+    if (info.pFilter)
+        info.pFilter->Release();
+    return info.achName;
+}
+
+IFilterGraph* GetGraphFromFilter(IBaseFilter* filter)
+{
+    FILTER_INFO info = {};
+    if (!filter || FAILED(filter->QueryFilterInfo(&info)) || !info.pGraph)
+        return nullptr;
+    info.pGraph->Release();   // the filter's own reference keeps the graph alive
+    return info.pGraph;
+}
+
+IBaseFilter* GetFilterFromPin(IPin* pin)
+{
+    PIN_INFO info = {};
+    if (!pin || FAILED(pin->QueryPinInfo(&info)) || !info.pFilter)
+        return nullptr;
+    info.pFilter->Release();   // the pin belongs to the filter, which outlives this call
+    return info.pFilter;
+}
+
+CLSID GetFilterCLSID(IBaseFilter* filter)
+{
+    CLSID clsid = GUID_NULL;
+    if (filter && FAILED(filter->GetClassID(&clsid)))
+        clsid = GUID_NULL;
+    return clsid;
+}
+
+CString CStringFromGUID(const GUID& guid)
+{
+    wchar_t wide[128] = {};
+    if (::StringFromGUID2(guid, wide, 127) == 0)
+        return "{00000000-0000-0000-0000-000000000000}";
+    char text[128] = {};
+    for (int i = 0; i < 127 && wide[i]; ++i)
+        text[i] = static_cast<char>(wide[i]);   // hexadecimal digits, braces and dashes only
+    return text;
+}
+
+GUID GUIDFromCString(const CString& text)
+{
+    GUID guid = GUID_NULL;
+    UniqueBstr wide = BstrFromText(text);
+    if (FAILED(::CLSIDFromString(wide.Get(), &guid)))
+        guid = GUID_NULL;
+    return guid;
+}
+
+namespace
+{
+UINT ThreadAcpCodePage()
+{
+    return CP_THREAD_ACP;
+}
+
+// Systems before the NT 5 family have no CP_THREAD_ACP: read the thread locale's ANSI code page.
+UINT LocaleCodePage()
+{
+    char digits[7] = {};
+    if (::GetLocaleInfoA(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, digits, sizeof(digits)) == 0)
+        return ::GetACP();
+    UINT codePage = 0;
+    for (const char* c = digits; *c; ++c)
+        codePage = codePage * 10 + static_cast<UINT>(*c - '0');
+    return codePage ? codePage : ::GetACP();
+}
+
+UINT (*ChooseCodePageRule())()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    const BOOL known = ::GetVersionExA(&version);
+#pragma GCC diagnostic pop
+    if (known && version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 5)
+        return &ThreadAcpCodePage;
+    return &LocaleCodePage;
+}
+
+std::atomic<UINT (*)()> g_codePageRule{nullptr};
+}  // namespace
+
+UINT GetConversionCodePage()
+{
+    UINT (*rule)() = g_codePageRule.load();
+    if (!rule)
+    {
+        rule = ChooseCodePageRule();
+        g_codePageRule.exchange(rule);   // two first callers choose the same rule
+    }
+    return rule();
+}
+
+UniqueBstr BstrFromText(const char* text)
+{
+    if (!text)
+        return UniqueBstr();
+    const UINT codePage = GetConversionCodePage();
+    const int length = ::MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    BSTR wide = length > 0 ? ::SysAllocStringLen(nullptr, static_cast<UINT>(length - 1)) : nullptr;
+    if (wide && ::MultiByteToWideChar(codePage, 0, text, -1, wide, length) != length)
+    {
+        ::SysFreeString(wide);
+        wide = nullptr;
+    }
+    if (!wide)
+        RaiseComError(E_OUTOFMEMORY);
+    return UniqueBstr(wide);
+}
+
+UniqueBstr BstrFromWide(const wchar_t* text)
+{
+    if (!text)
+        return UniqueBstr();
+    BSTR copy = ::SysAllocString(text);
+    if (!copy)
+        RaiseComError(E_OUTOFMEMORY);
+    return UniqueBstr(copy);
+}
+
+std::wstring WideFromText(const char* text)
+{
+    UniqueBstr wide = BstrFromText(text ? text : "");
+    return std::wstring(wide.Get(), ::SysStringLen(wide.Get()));
+}
+
+CString TextFromWide(const wchar_t* text)
+{
+    if (!text || !*text)
+        return CString();
+    const UINT codePage = GetConversionCodePage();
+    const int length = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return CString();
+    std::string narrow(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(codePage, 0, text, -1, narrow.data(), length, nullptr, nullptr);
+    return CString(narrow.c_str());
+}
+
+HRESULT CopyMediaTypeRecord(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source)
+{
+    *target = *source;
+    if (source->cbFormat != 0)
+    {
+        target->pbFormat = static_cast<BYTE*>(::CoTaskMemAlloc(source->cbFormat));
+        if (!target->pbFormat)
+        {
+            target->cbFormat = 0;
+            return E_OUTOFMEMORY;
+        }
+        std::memcpy(target->pbFormat, source->pbFormat, source->cbFormat);
+    }
+    if (target->pUnk)
+        target->pUnk->AddRef();
+    return S_OK;
+}
+
+void FreeMediaTypeRecord(AM_MEDIA_TYPE* record)
+{
+    if (record->cbFormat != 0)
+    {
+        ::CoTaskMemFree(record->pbFormat);
+        record->cbFormat = 0;
+        record->pbFormat = nullptr;
+    }
+    if (record->pUnk)
+    {
+        record->pUnk->Release();
+        record->pUnk = nullptr;
+    }
+}
+
+void DeleteMediaTypeRecord(AM_MEDIA_TYPE* record)
+{
+    if (!record)
+        return;
+    FreeMediaTypeRecord(record);
+    ::CoTaskMemFree(record);
+}
+
+CMediaType::CMediaType() : AM_MEDIA_TYPE()
+{
+    bFixedSizeSamples = TRUE;
+    lSampleSize = 1;
+}
+
+CMediaType::CMediaType(const AM_MEDIA_TYPE& source, HRESULT* result) : AM_MEDIA_TYPE()
+{
+    const HRESULT copied = CopyMediaTypeRecord(this, &source);
+    if (result)
+        *result = copied;
+}
+
+HRESULT CMediaType::Assign(const AM_MEDIA_TYPE& source)
+{
+    if (&source == this)
+        return S_OK;
+    FreeMediaTypeRecord(this);
+    return SUCCEEDED(CopyMediaTypeRecord(this, &source)) ? S_OK : E_OUTOFMEMORY;
+}

@@ -1,0 +1,641 @@
+#include "TestFilters.h"
+
+#include "graph/DShowHelpers.h"
+
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+namespace
+{
+std::atomic<LONG> g_liveObjects{0};
+
+bool Accepts(const std::vector<TypePair>& accepted, const AM_MEDIA_TYPE& type)
+{
+    for (const TypePair& pair : accepted)
+    {
+        const bool major = pair.major == GUID_NULL || pair.major == type.majortype;
+        const bool subtype = pair.subtype == GUID_NULL || pair.subtype == type.subtype;
+        if (major && subtype)
+            return true;
+    }
+    return false;
+}
+
+AM_MEDIA_TYPE* NewMediaType(const TypePair& pair)
+{
+    auto* type = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (!type)
+        return nullptr;
+    *type = {};
+    type->majortype = pair.major;
+    type->subtype = pair.subtype;
+    type->bFixedSizeSamples = TRUE;
+    type->lSampleSize = 1;
+    return type;
+}
+
+// A counted object whose count starts at 1 and that deletes itself at 0.
+template <class Derived> class Counted
+{
+public:
+    Counted() { ++g_liveObjects; }
+    virtual ~Counted() { --g_liveObjects; }
+    ULONG AddRefImpl() { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
+    ULONG ReleaseImpl()
+    {
+        const LONG left = ::InterlockedDecrement(&m_refs);
+        if (left == 0)
+            delete static_cast<Derived*>(this);
+        return static_cast<ULONG>(left);
+    }
+
+private:
+    LONG m_refs = 1;
+};
+
+class PinEnumerator : public IEnumPins, public Counted<PinEnumerator>
+{
+public:
+    explicit PinEnumerator(std::vector<ComPtr<IPin>> pins, size_t position = 0) : m_pins(std::move(pins)), m_next(position) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IEnumPins)
+            return *object = nullptr, E_NOINTERFACE;
+        AddRef();
+        *object = static_cast<IEnumPins*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override
+    {
+        ULONG given = 0;
+        for (; given < count && m_next < m_pins.size(); ++given)
+            pins[given] = m_pins[m_next++].CopyOut();
+        if (fetched)
+            *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override
+    {
+        m_next += count;
+        return m_next <= m_pins.size() ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override
+    {
+        m_next = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumPins** clone) override
+    {
+        *clone = new PinEnumerator(m_pins, m_next);
+        return S_OK;
+    }
+
+private:
+    std::vector<ComPtr<IPin>> m_pins;
+    size_t m_next;
+};
+
+class TypeEnumerator : public IEnumMediaTypes, public Counted<TypeEnumerator>
+{
+public:
+    explicit TypeEnumerator(std::vector<TypePair> types, size_t position = 0) : m_types(std::move(types)), m_next(position) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IEnumMediaTypes)
+            return *object = nullptr, E_NOINTERFACE;
+        AddRef();
+        *object = static_cast<IEnumMediaTypes*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override
+    {
+        ULONG given = 0;
+        for (; given < count && m_next < m_types.size(); ++given)
+            types[given] = NewMediaType(m_types[m_next++]);
+        if (fetched)
+            *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override
+    {
+        m_next += count;
+        return m_next <= m_types.size() ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override
+    {
+        m_next = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumMediaTypes** clone) override
+    {
+        *clone = new TypeEnumerator(m_types, m_next);
+        return S_OK;
+    }
+
+private:
+    std::vector<TypePair> m_types;
+    size_t m_next;
+};
+
+class TestFilter;
+
+// A pin lives inside its filter: its count is the filter's.
+class TestPin : public IPin, public IStreamBuilder
+{
+public:
+    TestPin(TestFilter& filter, TestPinSpec spec, bool streamBuilder, HRESULT streamBuilderResult)
+        : m_filter(filter), m_spec(std::move(spec)), m_streamBuilder(streamBuilder),
+          m_streamBuilderResult(streamBuilderResult)
+    {
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override
+    {
+        if (m_peer)
+            return VFW_E_ALREADY_CONNECTED;
+        if (m_spec.direction != PINDIR_OUTPUT || !receiver)
+            return E_UNEXPECTED;
+        for (const TypePair& offered : m_spec.types)
+        {
+            AM_MEDIA_TYPE candidate = {};
+            candidate.majortype = offered.major;
+            candidate.subtype = offered.subtype;
+            candidate.bFixedSizeSamples = TRUE;
+            candidate.lSampleSize = 1;
+            if (type)
+            {
+                if ((type->majortype != GUID_NULL && type->majortype != offered.major) ||
+                    (type->subtype != GUID_NULL && type->subtype != offered.subtype))
+                    continue;
+                candidate.formattype = type->formattype;
+            }
+            if (SUCCEEDED(receiver->ReceiveConnection(this, &candidate)))
+            {
+                m_peer = ComPtr<IPin>(receiver);
+                m_type = offered;
+                return S_OK;
+            }
+        }
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    }
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override
+    {
+        if (m_peer)
+            return VFW_E_ALREADY_CONNECTED;
+        if (m_spec.direction != PINDIR_INPUT || !connector || !type)
+            return E_UNEXPECTED;
+        if (!Accepts(m_spec.types, *type) ||
+            (m_spec.requiredFormat != GUID_NULL && type->formattype != m_spec.requiredFormat))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        m_peer = ComPtr<IPin>(connector);
+        m_type = {type->majortype, type->subtype};
+        return S_OK;
+    }
+    STDMETHODIMP Disconnect() override
+    {
+        if (!m_peer)
+            return S_FALSE;
+        m_peer.Reset();
+        return S_OK;
+    }
+    STDMETHODIMP ConnectedTo(IPin** peer) override
+    {
+        *peer = m_peer.CopyOut();
+        return *peer ? S_OK : VFW_E_NOT_CONNECTED;
+    }
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override
+    {
+        if (!m_peer)
+            return VFW_E_NOT_CONNECTED;
+        *type = {};
+        type->majortype = m_type.major;
+        type->subtype = m_type.subtype;
+        return S_OK;
+    }
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override
+    {
+        *direction = m_spec.direction;
+        return S_OK;
+    }
+    STDMETHODIMP QueryId(LPWSTR* id) override
+    {
+        const size_t bytes = (m_spec.name.size() + 1) * sizeof(wchar_t);
+        *id = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
+        if (!*id)
+            return E_OUTOFMEMORY;
+        memcpy(*id, m_spec.name.c_str(), bytes);
+        return S_OK;
+    }
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override
+    {
+        return type && Accepts(m_spec.types, *type) ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
+    {
+        *types = new TypeEnumerator(m_spec.direction == PINDIR_OUTPUT ? m_spec.types : std::vector<TypePair>());
+        return S_OK;
+    }
+    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndOfStream() override { return S_OK; }
+    STDMETHODIMP BeginFlush() override { return S_OK; }
+    STDMETHODIMP EndFlush() override { return S_OK; }
+    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+
+    STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilderResult; }
+    STDMETHODIMP Backout(IPin*, IGraphBuilder*) override { return S_OK; }
+
+    const TestPinSpec& Spec() const { return m_spec; }
+
+private:
+    TestFilter& m_filter;
+    TestPinSpec m_spec;
+    bool m_streamBuilder;
+    HRESULT m_streamBuilderResult;
+    ComPtr<IPin> m_peer;
+    TypePair m_type = {};
+};
+
+class TestFilter : public IBaseFilter, public Counted<TestFilter>
+{
+public:
+    explicit TestFilter(const TestFilterSpec& spec) : m_spec(spec)
+    {
+        for (const TestPinSpec& pin : spec.pins)
+            m_pins.push_back(std::make_unique<TestPin>(*this, pin, spec.streamBuilder && pin.direction == PINDIR_OUTPUT,
+                                                       spec.streamBuilderResult));
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter || iid == IID_IBaseFilter)
+        {
+            AddRef();
+            *object = static_cast<IBaseFilter*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+
+    STDMETHODIMP GetClassID(CLSID* clsid) override
+    {
+        *clsid = m_spec.clsid;
+        return S_OK;
+    }
+    STDMETHODIMP Stop() override { return m_state = State_Stopped, S_OK; }
+    STDMETHODIMP Pause() override { return m_state = State_Paused, S_OK; }
+    STDMETHODIMP Run(REFERENCE_TIME) override { return m_state = State_Running, S_OK; }
+    STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override { return *state = m_state, S_OK; }
+    STDMETHODIMP SetSyncSource(IReferenceClock*) override { return S_OK; }
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override { return *clock = nullptr, S_OK; }
+    STDMETHODIMP EnumPins(IEnumPins** pins) override
+    {
+        std::vector<ComPtr<IPin>> all;
+        for (const auto& pin : m_pins)
+            all.emplace_back(static_cast<IPin*>(pin.get()));
+        *pins = new PinEnumerator(std::move(all));
+        return S_OK;
+    }
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override
+    {
+        for (const auto& candidate : m_pins)
+        {
+            if (candidate->Spec().name == id)
+            {
+                *pin = candidate.get();
+                (*pin)->AddRef();
+                return S_OK;
+            }
+        }
+        *pin = nullptr;
+        return VFW_E_NOT_FOUND;
+    }
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override
+    {
+        lstrcpynW(info->achName, m_nameInGraph.c_str(), MAX_FILTER_NAME);
+        info->pGraph = m_graph;
+        if (m_graph)
+            m_graph->AddRef();
+        return S_OK;
+    }
+    // The graph does not hold a reference of the filter's: DirectShow's rule against cycles.
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override
+    {
+        m_graph = graph;
+        m_nameInGraph = name ? name : L"";
+        return S_OK;
+    }
+    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+
+private:
+    TestFilterSpec m_spec;
+    std::vector<std::unique_ptr<TestPin>> m_pins;
+    IFilterGraph* m_graph = nullptr;
+    std::wstring m_nameInGraph;
+    FILTER_STATE m_state = State_Stopped;
+};
+
+STDMETHODIMP TestPin::QueryInterface(REFIID iid, void** object)
+{
+    if (iid == IID_IUnknown || iid == IID_IPin)
+        *object = static_cast<IPin*>(this);
+    else if (iid == IID_IStreamBuilder && m_streamBuilder)
+        *object = static_cast<IStreamBuilder*>(this);
+    else
+        return *object = nullptr, E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TestPin::AddRef()
+{
+    return m_filter.AddRef();
+}
+
+STDMETHODIMP_(ULONG) TestPin::Release()
+{
+    return m_filter.Release();
+}
+
+STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info)
+{
+    info->pFilter = &m_filter;
+    m_filter.AddRef();
+    info->dir = m_spec.direction;
+    lstrcpynW(info->achName, m_spec.name.c_str(), MAX_PIN_NAME);
+    return S_OK;
+}
+}  // namespace
+
+// The factory is infrastructure: it is not among the objects LiveTestObjects counts.
+struct Factory : public IClassFactory
+{
+    explicit Factory(const TestFilterSpec& spec) : m_spec(spec) {}
+    virtual ~Factory() = default;
+    ULONG AddRefImpl() { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
+    ULONG ReleaseImpl()
+    {
+        const LONG left = ::InterlockedDecrement(&m_refs);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IClassFactory)
+            return *object = nullptr, E_NOINTERFACE;
+        AddRef();
+        *object = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override
+    {
+        *object = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        auto* filter = new TestFilter(m_spec);
+        const HRESULT result = filter->QueryInterface(iid, object);
+        filter->Release();
+        if (SUCCEEDED(result))
+            ++m_made;
+        return result;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+    TestFilterSpec m_spec;
+    std::atomic<LONG> m_made{0};
+    LONG m_refs = 1;
+};
+
+LONG LiveTestObjects()
+{
+    return g_liveObjects.load();
+}
+
+ComPtr<IBaseFilter> MakeTestFilter(const TestFilterSpec& spec)
+{
+    ComPtr<IBaseFilter> filter;
+    filter.Attach(new TestFilter(spec));
+    return filter;
+}
+
+const GUID& TestCategory()
+{
+    // {5A4D0B7E-9C1F-4E5B-8E3A-2F9D6C7B1A01}
+    static const GUID category = {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x1a, 0x01}};
+    static const bool created = [] {
+        ComPtr<IFilterMapper2> mapper;
+        if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
+            return false;
+        return SUCCEEDED(mapper->CreateCategory(category, MERIT_NORMAL, const_cast<wchar_t*>(L"Wavelark test filters")));
+    }();
+    (void)created;
+    return category;
+}
+
+RegisteredTestFilter::RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper)
+    : m_clsid(spec.clsid), m_factory(new Factory(spec))
+{
+    (void)::CoRegisterClassObject(m_clsid, static_cast<IClassFactory*>(m_factory), CLSCTX_INPROC_SERVER,
+                                  REGCLS_MULTIPLEUSE, &m_cookie);
+    if (!withMapper)
+        return;
+    std::vector<std::vector<REGPINTYPES>> types;
+    std::vector<REGFILTERPINS2> pins;
+    for (const TestPinSpec& pin : spec.pins)
+    {
+        std::vector<REGPINTYPES> pinTypes;
+        for (const TypePair& pair : pin.types)
+            pinTypes.push_back({&pair.major, &pair.subtype});
+        types.push_back(std::move(pinTypes));
+    }
+    for (size_t i = 0; i < spec.pins.size(); ++i)
+    {
+        REGFILTERPINS2 pin = {};
+        pin.dwFlags = spec.pins[i].direction == PINDIR_OUTPUT ? REG_PINFLAG_B_OUTPUT : 0;
+        pin.cInstances = 1;
+        pin.nMediaTypes = static_cast<UINT>(types[i].size());
+        pin.lpMediaType = types[i].data();
+        pins.push_back(pin);
+    }
+    REGFILTER2 registration = {};
+    registration.dwVersion = 2;
+    registration.dwMerit = merit;
+    registration.cPins2 = static_cast<ULONG>(pins.size());
+    registration.rgPins2 = pins.data();
+    ComPtr<IFilterMapper2> mapper;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
+        m_registered = SUCCEEDED(mapper->RegisterFilter(m_clsid, spec.name.c_str(), nullptr, &TestCategory(), nullptr,
+                                                        &registration));
+}
+
+RegisteredTestFilter::~RegisteredTestFilter()
+{
+    if (m_registered)
+    {
+        ComPtr<IFilterMapper2> mapper;
+        if (SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
+            (void)mapper->UnregisterFilter(&TestCategory(), nullptr, m_clsid);
+    }
+    (void)::CoRevokeClassObject(m_cookie);
+    m_factory->Release();
+}
+
+LONG RegisteredTestFilter::Made() const
+{
+    return m_factory->m_made.load();
+}
+
+std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph)
+{
+    std::vector<std::wstring> names;
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(filters.Put())))
+        return names;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.Put(), nullptr) == S_OK)
+        names.push_back(GetFilterName(filter.Get()));
+    return names;
+}
+
+std::wstring PeerFilterName(IPin* pin)
+{
+    ComPtr<IPin> peer;
+    if (!pin || FAILED(pin->ConnectedTo(peer.Put())))
+        return {};
+    ComPtr<IBaseFilter> owner(GetFilterFromPin(peer.Get()));
+    return GetFilterName(owner.Get());
+}
+
+ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name)
+{
+    ComPtr<IPin> pin;
+    (void)filter->FindPin(name, pin.Put());
+    return pin;
+}
+
+namespace
+{
+class FilterEnumerator : public IEnumFilters, public Counted<FilterEnumerator>
+{
+public:
+    explicit FilterEnumerator(std::vector<ComPtr<IBaseFilter>> filters) : m_filters(std::move(filters)) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IEnumFilters)
+            return *object = nullptr, E_NOINTERFACE;
+        AddRef();
+        *object = static_cast<IEnumFilters*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+    STDMETHODIMP Next(ULONG count, IBaseFilter** filters, ULONG* fetched) override
+    {
+        ULONG given = 0;
+        for (; given < count && m_next < m_filters.size(); ++given)
+            filters[given] = m_filters[m_next++].CopyOut();
+        if (fetched)
+            *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override { return m_next += count, m_next <= m_filters.size() ? S_OK : S_FALSE; }
+    STDMETHODIMP Reset() override { return m_next = 0, S_OK; }
+    STDMETHODIMP Clone(IEnumFilters**) override { return E_NOTIMPL; }
+
+private:
+    std::vector<ComPtr<IBaseFilter>> m_filters;
+    size_t m_next = 0;
+};
+
+// Wine's graph has no filter cache: this one forwards the graph and keeps a cache of its own.
+class CachingGraph : public IGraphBuilder, public IGraphConfig, public Counted<CachingGraph>
+{
+public:
+    explicit CachingGraph(IGraphBuilder* inner) : m_inner(inner) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IFilterGraph || iid == IID_IGraphBuilder)
+            *object = static_cast<IGraphBuilder*>(this);
+        else if (iid == IID_IGraphConfig)
+            *object = static_cast<IGraphConfig*>(this);
+        else
+            return *object = nullptr, E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+
+    STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR n) override { return m_inner->AddFilter(f, n); }
+    STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return m_inner->RemoveFilter(f); }
+    STDMETHODIMP EnumFilters(IEnumFilters** e) override { return m_inner->EnumFilters(e); }
+    STDMETHODIMP FindFilterByName(LPCWSTR n, IBaseFilter** f) override { return m_inner->FindFilterByName(n, f); }
+    STDMETHODIMP ConnectDirect(IPin* o, IPin* i, const AM_MEDIA_TYPE* t) override { return m_inner->ConnectDirect(o, i, t); }
+    STDMETHODIMP Reconnect(IPin* p) override { return m_inner->Reconnect(p); }
+    STDMETHODIMP Disconnect(IPin* p) override { return m_inner->Disconnect(p); }
+    STDMETHODIMP SetDefaultSyncSource() override { return m_inner->SetDefaultSyncSource(); }
+    STDMETHODIMP Connect(IPin* o, IPin* i) override { return m_inner->Connect(o, i); }
+    STDMETHODIMP Render(IPin* o) override { return m_inner->Render(o); }
+    STDMETHODIMP RenderFile(LPCWSTR f, LPCWSTR p) override { return m_inner->RenderFile(f, p); }
+    STDMETHODIMP AddSourceFilter(LPCWSTR f, LPCWSTR n, IBaseFilter** b) override { return m_inner->AddSourceFilter(f, n, b); }
+    STDMETHODIMP SetLogFile(DWORD_PTR h) override { return m_inner->SetLogFile(h); }
+    STDMETHODIMP Abort() override { return m_inner->Abort(); }
+    STDMETHODIMP ShouldOperationContinue() override { return m_inner->ShouldOperationContinue(); }
+
+    STDMETHODIMP Reconnect(IPin*, IPin*, const AM_MEDIA_TYPE*, IBaseFilter*, HANDLE, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Reconfigure(IGraphConfigCallback*, PVOID, DWORD, HANDLE) override { return E_NOTIMPL; }
+    STDMETHODIMP AddFilterToCache(IBaseFilter* filter) override
+    {
+        m_cache.emplace_back(filter);
+        return S_OK;
+    }
+    STDMETHODIMP EnumCacheFilter(IEnumFilters** filters) override
+    {
+        *filters = new FilterEnumerator(m_cache);
+        return S_OK;
+    }
+    STDMETHODIMP RemoveFilterFromCache(IBaseFilter* filter) override
+    {
+        const auto found = std::find_if(m_cache.begin(), m_cache.end(), [&](const ComPtr<IBaseFilter>& f) { return f.Get() == filter; });
+        if (found == m_cache.end())
+            return S_FALSE;
+        m_cache.erase(found);
+        return S_OK;
+    }
+    STDMETHODIMP GetStartTime(REFERENCE_TIME*) override { return E_NOTIMPL; }
+    STDMETHODIMP PushThroughData(IPin*, IPinConnection*, HANDLE) override { return E_NOTIMPL; }
+    STDMETHODIMP SetFilterFlags(IBaseFilter*, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFilterFlags(IBaseFilter*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveFilterEx(IBaseFilter*, DWORD) override { return E_NOTIMPL; }
+
+private:
+    ComPtr<IGraphBuilder> m_inner;
+    std::vector<ComPtr<IBaseFilter>> m_cache;
+};
+}  // namespace
+
+ComPtr<IGraphBuilder> MakeCachingGraph(IGraphBuilder* inner)
+{
+    ComPtr<IGraphBuilder> graph;
+    graph.Attach(new CachingGraph(inner));
+    return graph;
+}

@@ -1,0 +1,75 @@
+// Small DirectShow filters for the graph library's tests: pins that connect by media type and
+// nothing more. They are served in-process through CoRegisterClassObject and can be registered
+// with the real filter mapper, so the platform finds and makes them as it would any filter.
+#pragma once
+
+#include "graph/ComPtr.h"
+
+#include <windows.h>
+
+#include <strmif.h>
+
+#include <string>
+#include <vector>
+
+struct TypePair
+{
+    GUID major;
+    GUID subtype;
+};
+
+struct TestPinSpec
+{
+    std::wstring name;
+    PIN_DIRECTION direction;
+    std::vector<TypePair> types;   // output: offered in order; input: accepted (GUID_NULL: any)
+    GUID requiredFormat = GUID_NULL;   // input: the format type a connection must name, if any
+};
+
+struct TestFilterSpec
+{
+    std::wstring name;
+    CLSID clsid;
+    std::vector<TestPinSpec> pins;
+    bool streamBuilder = false;      // the output pins answer IStreamBuilder
+    HRESULT streamBuilderResult = E_FAIL;
+};
+
+// Objects of the test filters alive now, across every class; 0 once everything is released.
+LONG LiveTestObjects();
+
+// A new filter object of `spec`, outside any registration.
+ComPtr<IBaseFilter> MakeTestFilter(const TestFilterSpec& spec);
+
+// Serves `spec` in-process under its class identifier and registers it with the filter mapper
+// in the test category at `merit`, its input pins' types as the registered types. Undone by
+// the destructor.
+class RegisteredTestFilter
+{
+public:
+    RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper = true);
+    ~RegisteredTestFilter();
+    RegisteredTestFilter(const RegisteredTestFilter&) = delete;
+    RegisteredTestFilter& operator=(const RegisteredTestFilter&) = delete;
+
+    // How many filters the class factory has made.
+    LONG Made() const;
+
+private:
+    CLSID m_clsid;
+    DWORD m_cookie = 0;
+    bool m_registered = false;
+    struct Factory* m_factory = nullptr;
+};
+
+// A graph that forwards to `inner` and keeps a filter cache (IGraphConfig) of its own.
+ComPtr<IGraphBuilder> MakeCachingGraph(IGraphBuilder* inner);
+
+// The filter category the tests register in; made once per process.
+const GUID& TestCategory();
+
+// Names of the filters in `graph`, in enumeration order.
+std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph);
+// The name of the filter that `pin` is connected to, or empty.
+std::wstring PeerFilterName(IPin* pin);
+ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name);
