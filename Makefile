@@ -1,6 +1,7 @@
 # `make test`: set up, build both architectures, run every test under Wine.
 # `make run`:  set up, build, start the player (a screenshot under Xvfb without a display).
-.PHONY: all deps build build-x86_64 build-i686 test run clean
+# `make bench`: build and print every benchmark's figures.
+.PHONY: all deps build build-x86_64 build-i686 test run bench clean
 
 all: build
 
@@ -22,6 +23,9 @@ test: build
 
 run: build-x86_64
 	@tools/run-player build/x86_64/WavelarkPlayerSim.exe
+
+bench: build-x86_64
+	@tools/bench
 
 clean:
 	rm -rf build

@@ -25,16 +25,34 @@ bool Accepts(const std::vector<TypePair>& accepted, const AM_MEDIA_TYPE& type)
     return false;
 }
 
-AM_MEDIA_TYPE* NewMediaType(const TypePair& pair)
+WAVEFORMATEX g_pcm = {WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0};
+
+// A media type of `pair`; its format block, when it has one, is borrowed from g_pcm.
+AM_MEDIA_TYPE TypeOf(const TypePair& pair, bool pcmFormat)
+{
+    AM_MEDIA_TYPE type = {};
+    type.majortype = pair.major;
+    type.subtype = pair.subtype;
+    type.bFixedSizeSamples = TRUE;
+    type.lSampleSize = pcmFormat ? g_pcm.nBlockAlign : 1;
+    if (pcmFormat)
+    {
+        type.formattype = FORMAT_WaveFormatEx;
+        type.cbFormat = sizeof(g_pcm);
+        type.pbFormat = reinterpret_cast<BYTE*>(&g_pcm);
+    }
+    return type;
+}
+
+AM_MEDIA_TYPE* NewMediaType(const TypePair& pair, bool pcmFormat)
 {
     auto* type = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!type)
+    const AM_MEDIA_TYPE borrowed = TypeOf(pair, pcmFormat);
+    if (type && FAILED(CopyMediaTypeRecord(type, &borrowed)))
+    {
+        ::CoTaskMemFree(type);
         return nullptr;
-    *type = {};
-    type->majortype = pair.major;
-    type->subtype = pair.subtype;
-    type->bFixedSizeSamples = TRUE;
-    type->lSampleSize = 1;
+    }
     return type;
 }
 
@@ -104,7 +122,10 @@ private:
 class TypeEnumerator : public IEnumMediaTypes, public Counted<TypeEnumerator>
 {
 public:
-    explicit TypeEnumerator(std::vector<TypePair> types, size_t position = 0) : m_types(std::move(types)), m_next(position) {}
+    TypeEnumerator(std::vector<TypePair> types, bool pcmFormat, size_t position = 0)
+        : m_types(std::move(types)), m_pcmFormat(pcmFormat), m_next(position)
+    {
+    }
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
         if (iid != IID_IUnknown && iid != IID_IEnumMediaTypes)
@@ -119,7 +140,7 @@ public:
     {
         ULONG given = 0;
         for (; given < count && m_next < m_types.size(); ++given)
-            types[given] = NewMediaType(m_types[m_next++]);
+            types[given] = NewMediaType(m_types[m_next++], m_pcmFormat);
         if (fetched)
             *fetched = given;
         return given == count ? S_OK : S_FALSE;
@@ -136,12 +157,13 @@ public:
     }
     STDMETHODIMP Clone(IEnumMediaTypes** clone) override
     {
-        *clone = new TypeEnumerator(m_types, m_next);
+        *clone = new TypeEnumerator(m_types, m_pcmFormat, m_next);
         return S_OK;
     }
 
 private:
     std::vector<TypePair> m_types;
+    bool m_pcmFormat;
     size_t m_next;
 };
 
@@ -169,17 +191,14 @@ public:
             return E_UNEXPECTED;
         for (const TypePair& offered : m_spec.types)
         {
-            AM_MEDIA_TYPE candidate = {};
-            candidate.majortype = offered.major;
-            candidate.subtype = offered.subtype;
-            candidate.bFixedSizeSamples = TRUE;
-            candidate.lSampleSize = 1;
+            AM_MEDIA_TYPE candidate = TypeOf(offered, m_spec.pcmFormat);
             if (type)
             {
                 if ((type->majortype != GUID_NULL && type->majortype != offered.major) ||
                     (type->subtype != GUID_NULL && type->subtype != offered.subtype))
                     continue;
-                candidate.formattype = type->formattype;
+                if (type->formattype != GUID_NULL)
+                    candidate.formattype = type->formattype;
             }
             if (SUCCEEDED(receiver->ReceiveConnection(this, &candidate)))
             {
@@ -245,7 +264,8 @@ public:
     }
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
     {
-        *types = new TypeEnumerator(m_spec.direction == PINDIR_OUTPUT ? m_spec.types : std::vector<TypePair>());
+        *types = new TypeEnumerator(m_spec.direction == PINDIR_OUTPUT ? m_spec.types : std::vector<TypePair>(),
+                                    m_spec.pcmFormat);
         return S_OK;
     }
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }

@@ -24,6 +24,7 @@ struct TestPinSpec
     PIN_DIRECTION direction;
     std::vector<TypePair> types;   // output: offered in order; input: accepted (GUID_NULL: any)
     GUID requiredFormat = GUID_NULL;   // input: the format type a connection must name, if any
+    bool pcmFormat = false;            // output: the types carry a 44.1 kHz 16-bit stereo format
 };
 
 struct TestFilterSpec
