@@ -2,6 +2,4 @@
 
 #include "res/resource.h"
 
-CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX)
-{
-}
+CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}

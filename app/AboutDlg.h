@@ -5,6 +5,6 @@
 
 class CAboutDlg : public CDialog
 {
-public:
+  public:
     CAboutDlg();
 };

@@ -17,7 +17,7 @@ BOOL CWavelarkPlayerApp::InitInstance()
 
     CWavelarkPlayerDlg dialog;
     m_pMainWnd = &dialog;
-    (void)dialog.DoModal();   // how the dialog ended makes no difference to the exit
+    (void)dialog.DoModal(); // how the dialog ended makes no difference to the exit
     m_pMainWnd = nullptr;
     return FALSE;
 }

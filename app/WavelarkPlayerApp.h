@@ -5,6 +5,6 @@
 
 class CWavelarkPlayerApp : public CWinApp
 {
-public:
+  public:
     BOOL InitInstance() override;
 };

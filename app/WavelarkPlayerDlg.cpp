@@ -9,7 +9,7 @@ namespace
 // "ＭＳ ゴシック", spelt with escapes so that the source's encoding cannot change it.
 const wchar_t kEditFontFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";
 constexpr int kEditFontTenthsOfPoint = 90;
-}  // namespace
+} // namespace
 
 const MessageMapEntry<CWavelarkPlayerDlg> CWavelarkPlayerDlg::kMessageMap[] = {
     {WM_SYSCOMMAND, 0, 0, &CWavelarkPlayerDlg::OnSysCommand},
@@ -29,8 +29,7 @@ const MessageMapEntry<CWavelarkPlayerDlg> CWavelarkPlayerDlg::kMessageMap[] = {
 CWavelarkPlayerDlg::CWavelarkPlayerDlg(CWnd* parent)
     : CDialog(IDD_WAVELARKPLAYER_DIALOG, parent),
       m_mainIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
-      m_trayIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY))),
-      m_outReport(kReportBufferBytes),
+      m_trayIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY))), m_outReport(kReportBufferBytes),
       m_inReport(kReportBufferBytes)
 {
 }
@@ -64,12 +63,12 @@ BOOL CWavelarkPlayerDlg::OnInitDialog()
     // The receiver's own report fills band and frequency; without a receiver the controls
     // stay as the data exchange left them.
     m_hReadEvent.Reset();
-    (void)FindReceiver();   // a missing receiver shows as an empty frequency
+    (void)FindReceiver(); // a missing receiver shows as an empty frequency
     SetQueryCommand();
     WriteCommand(m_command);
     ReadReport();
     ApplyReport();
-    return TRUE;   // the platform focuses the first tab stop, the Play button
+    return TRUE; // the platform focuses the first tab stop, the Play button
 }
 
 void CWavelarkPlayerDlg::AddAboutItemToSystemMenu()
@@ -103,7 +102,7 @@ void CWavelarkPlayerDlg::OnSysCommand(UINT id, LPARAM)
     if ((id & 0xFFF0) == kIdAboutCommand)
     {
         CAboutDlg about;
-        (void)about.DoModal();   // the About box has no result to act on
+        (void)about.DoModal(); // the About box has no result to act on
     }
     else if (id == SC_CLOSE)
     {

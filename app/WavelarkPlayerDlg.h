@@ -11,7 +11,7 @@
 
 class CWavelarkPlayerDlg : public CDialog
 {
-public:
+  public:
     explicit CWavelarkPlayerDlg(CWnd* parent = nullptr);
     ~CWavelarkPlayerDlg() override = default;
 
@@ -36,7 +36,7 @@ public:
     // Members in declaration order: construction runs in this order, destruction in reverse.
     HICON m_mainIcon;
     HICON m_trayIcon;
-    int m_band = 0;   // 0 AM, 1 FM, -1 when no band button is checked
+    int m_band = 0; // 0 AM, 1 FM, -1 when no band button is checked
     CString m_editText;
     CRichEditCtrl m_edit;
 
@@ -49,12 +49,12 @@ public:
     HIDP_CAPS m_caps = {};
     OVERLAPPED m_readOverlapped = {};
     bool m_connected = false;
-    DWORD m_bytesRead = 0;            // not examined: the report's bytes tell what arrived
-    std::vector<BYTE> m_outReport;    // byte 0 the report id 0, bytes 1 to 6 the command block
-    std::vector<BYTE> m_inReport;     // byte 0 the report id, set to 0 before each read
+    DWORD m_bytesRead = 0;         // not examined: the report's bytes tell what arrived
+    std::vector<BYTE> m_outReport; // byte 0 the report id 0, bytes 1 to 6 the command block
+    std::vector<BYTE> m_inReport;  // byte 0 the report id, set to 0 before each read
     BYTE m_command[kCommandBytes] = {};
     CString m_devicePath;
-    CString m_productName;            // each wide character narrowed to its low byte
+    CString m_productName; // each wide character narrowed to its low byte
 
     // The tuning texts: the working frequency text and the last text seen in each band.
     CString m_freqText;
@@ -80,7 +80,7 @@ public:
     void CloseReceiverHandles();
     void TuneAndReadBack();
 
-protected:
+  protected:
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
@@ -99,9 +99,10 @@ protected:
     void OnEditChange();
     void OnKeyDown(UINT key, UINT repeatCount, UINT flags);
     void ApplyEditText();
+    void SwitchToBand(int band, const CString& lastOfBand, CString& lastOfOther, const char* defaultText);
     void ForwardEditEnterToDialog();
 
-private:
+  private:
     void OpenReceiverInterface(const char* devicePath);
     void AddAboutItemToSystemMenu();
     void SetEditFont();

@@ -7,7 +7,7 @@
 
 class CRichEditCtrl : public CWnd
 {
-public:
+  public:
     DWORD GetEventMask() const { return static_cast<DWORD>(SendMessage(EM_GETEVENTMASK)); }
     DWORD SetEventMask(DWORD mask) { return static_cast<DWORD>(SendMessage(EM_SETEVENTMASK, 0, mask)); }
 };

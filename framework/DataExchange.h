@@ -6,7 +6,7 @@
 
 class CDataExchange
 {
-public:
+  public:
     CDataExchange(CWnd* dialog, BOOL saveAndValidate) : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
 
     // The control `id` of the dialog; remembered as the one a following validation refers to.

@@ -7,7 +7,7 @@
 
 class CDialog : public CWnd
 {
-public:
+  public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr) : m_templateId(templateId), m_parent(parent) {}
 
     // Runs the dialog until EndDialog; returns the result given to EndDialog, or -1 when the
@@ -18,7 +18,7 @@ public:
     // validation refused a value.
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
-protected:
+  protected:
     // Fills the controls from the members; TRUE lets the platform focus the first tab stop.
     virtual BOOL OnInitDialog();
     virtual void DoDataExchange(CDataExchange*) {}
@@ -28,7 +28,7 @@ protected:
     virtual void OnCancel();
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static const MessageMapEntry<CDialog> kMessageMap[];
 

@@ -7,7 +7,7 @@
 
 class CException
 {
-public:
+  public:
     virtual ~CException() = default;
 };
 
@@ -19,7 +19,7 @@ class CMemoryException : public CException
 // A COM failure that the library turns into an exception; m_sc is the failing HRESULT.
 class COleException : public CException
 {
-public:
+  public:
     explicit COleException(HRESULT sc) : m_sc(sc) {}
     HRESULT m_sc;
 };
@@ -34,10 +34,22 @@ class CUserException : public CException
 {
 };
 
-[[noreturn]] inline void AfxThrowMemoryException() { throw CMemoryException(); }
-[[noreturn]] inline void AfxThrowOleException(HRESULT sc) { throw COleException(sc); }
-[[noreturn]] inline void AfxThrowInvalidArgException() { throw CInvalidArgException(); }
-[[noreturn]] inline void AfxThrowUserException() { throw CUserException(); }
+[[noreturn]] inline void AfxThrowMemoryException()
+{
+    throw CMemoryException();
+}
+[[noreturn]] inline void AfxThrowOleException(HRESULT sc)
+{
+    throw COleException(sc);
+}
+[[noreturn]] inline void AfxThrowInvalidArgException()
+{
+    throw CInvalidArgException();
+}
+[[noreturn]] inline void AfxThrowUserException()
+{
+    throw CUserException();
+}
 
 // Runs `action`, turning exhausted memory in a standard container (std::bad_alloc) into the
 // framework's memory exception.

@@ -12,16 +12,16 @@ template <class T> struct MessageMapEntry
 {
     // std::monostate marks a message that is taken and deliberately does nothing.
     using Handler = std::variant<std::monostate,
-                                 void (T::*)(),                         // commands, WM_PAINT
-                                 void (T::*)(UINT, LPARAM),             // WM_SYSCOMMAND: id, parameter
-                                 HCURSOR (T::*)(),                      // WM_QUERYDRAGICON
-                                 void (T::*)(NMHDR*, LRESULT*),         // WM_NOTIFY: record, result
-                                 void (T::*)(UINT, UINT, UINT),         // WM_KEYDOWN: key, repeat, flags
-                                 void (T::*)(UINT_PTR)>;                // WM_TIMER: timer id
+                                 void (T::*)(),                 // commands, WM_PAINT
+                                 void (T::*)(UINT, LPARAM),     // WM_SYSCOMMAND: id, parameter
+                                 HCURSOR (T::*)(),              // WM_QUERYDRAGICON
+                                 void (T::*)(NMHDR*, LRESULT*), // WM_NOTIFY: record, result
+                                 void (T::*)(UINT, UINT, UINT), // WM_KEYDOWN: key, repeat, flags
+                                 void (T::*)(UINT_PTR)>;        // WM_TIMER: timer id
 
     UINT message;
-    UINT code;   // WM_COMMAND and WM_NOTIFY only: the notification code
-    UINT id;     // WM_COMMAND and WM_NOTIFY only: the control or command id
+    UINT code; // WM_COMMAND and WM_NOTIFY only: the notification code
+    UINT id;   // WM_COMMAND and WM_NOTIFY only: the control or command id
     Handler handler;
 };
 
@@ -40,12 +40,12 @@ template <class T> bool Matches(const MessageMapEntry<T>& entry, UINT message, W
     }
     return true;
 }
-}  // namespace detail
+} // namespace detail
 
 // Runs the first matching row's handler; false when no row matches.
 template <class T, size_t N>
-bool DispatchMessageMap(T& target, const MessageMapEntry<T> (&map)[N], UINT message, WPARAM wParam,
-                        LPARAM lParam, LRESULT* result)
+bool DispatchMessageMap(T& target, const MessageMapEntry<T> (&map)[N], UINT message, WPARAM wParam, LPARAM lParam,
+                        LRESULT* result)
 {
     for (const MessageMapEntry<T>& entry : map)
     {
@@ -53,7 +53,8 @@ bool DispatchMessageMap(T& target, const MessageMapEntry<T> (&map)[N], UINT mess
             continue;
         *result = 0;
         std::visit(
-            [&](auto handler) {
+            [&](auto handler)
+            {
                 using Handler = decltype(handler);
                 if constexpr (std::is_same_v<Handler, void (T::*)()>)
                     (target.*handler)();

@@ -28,8 +28,7 @@ struct OsCalls
     decltype(&::HidP_GetCaps) HidP_GetCaps = ::HidP_GetCaps;
     decltype(&::SetupDiGetClassDevsA) SetupDiGetClassDevsA = ::SetupDiGetClassDevsA;
     decltype(&::SetupDiEnumDeviceInterfaces) SetupDiEnumDeviceInterfaces = ::SetupDiEnumDeviceInterfaces;
-    decltype(&::SetupDiGetDeviceInterfaceDetailA) SetupDiGetDeviceInterfaceDetailA =
-        ::SetupDiGetDeviceInterfaceDetailA;
+    decltype(&::SetupDiGetDeviceInterfaceDetailA) SetupDiGetDeviceInterfaceDetailA = ::SetupDiGetDeviceInterfaceDetailA;
     decltype(&::SetupDiDestroyDeviceInfoList) SetupDiDestroyDeviceInfoList = ::SetupDiDestroyDeviceInfoList;
     decltype(&::RegisterDeviceNotificationA) RegisterDeviceNotificationA = ::RegisterDeviceNotificationA;
     decltype(&::CreateFileA) CreateFileA = ::CreateFileA;

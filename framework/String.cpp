@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-
 CString::CString(const char* text)
 {
     GrowOrRaise([&] { m_text = text ? text : ""; });

@@ -7,9 +7,9 @@
 
 class CString
 {
-public:
+  public:
     CString() = default;
-    CString(const char* text);   // a null text gives an empty string
+    CString(const char* text); // a null text gives an empty string
     CString(const char* text, int length);
 
     int GetLength() const { return static_cast<int>(m_text.size()); }
@@ -32,13 +32,13 @@ public:
     friend bool operator==(const CString& a, const CString& b) { return a.m_text == b.m_text; }
     friend bool operator==(const CString& a, const char* b) { return a.m_text == (b ? b : ""); }
 
-private:
+  private:
     std::string m_text;
 };
 
 class CStringArray
 {
-public:
+  public:
     int GetSize() const { return static_cast<int>(m_items.size()); }
     // Appends and returns the new entry's index.
     int Add(const CString& text);
@@ -46,6 +46,6 @@ public:
     const CString& GetAt(int index) const;
     void RemoveAll() { m_items.clear(); }
 
-private:
+  private:
     std::vector<CString> m_items;
 };

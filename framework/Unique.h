@@ -7,7 +7,7 @@
 
 template <class Traits> class UniqueResource
 {
-public:
+  public:
     using Type = typename Traits::Type;
 
     UniqueResource() = default;
@@ -40,7 +40,7 @@ public:
         return value;
     }
 
-private:
+  private:
     Type m_value = Traits::Invalid();
 };
 
@@ -51,11 +51,3 @@ struct GdiObjectTraits
     static void Close(Type object) { ::DeleteObject(object); }
 };
 using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
-
-struct MenuTraits
-{
-    using Type = HMENU;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type menu) { ::DestroyMenu(menu); }
-};
-using UniqueMenu = UniqueResource<MenuTraits>;

@@ -6,7 +6,7 @@
 
 class CWinApp
 {
-public:
+  public:
     explicit CWinApp(const char* appName = nullptr);
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;

@@ -18,7 +18,7 @@ bool IsDialogWindow(HWND window)
     ::GetClassNameW(window, className, ARRAYSIZE(className));
     return ::lstrcmpW(className, L"#32770") == 0;
 }
-}  // namespace
+} // namespace
 
 HWND CWnd::Detach()
 {

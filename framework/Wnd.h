@@ -6,7 +6,7 @@
 
 class CWnd
 {
-public:
+  public:
     CWnd() = default;
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
@@ -27,7 +27,7 @@ public:
 
     HWND m_hWnd = nullptr;
 
-protected:
+  protected:
     // Sees every message of a subclassed window, from WM_NCCREATE (and so WM_CREATE) on.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // Reached for the messages that the message map does not take; ends in the window class's
@@ -45,7 +45,7 @@ protected:
     void HookNextDialogCreation();
     static void UnhookDialogCreation();
 
-private:
+  private:
     static LRESULT CALLBACK RoutingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK CreationHook(int code, WPARAM wParam, LPARAM lParam);
     LRESULT Route(UINT message, WPARAM wParam, LPARAM lParam);

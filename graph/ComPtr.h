@@ -7,7 +7,7 @@
 
 template <class T> class ComPtr
 {
-public:
+  public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     // Takes a reference of its own.
@@ -59,10 +59,10 @@ public:
     {
         ComPtr<U> other;
         if (m_object)
-            (void)m_object->QueryInterface(iid, other.PutVoid());   // a missing interface leaves it null
+            (void)m_object->QueryInterface(iid, other.PutVoid()); // a missing interface leaves it null
         return other;
     }
 
-private:
+  private:
     T* m_object = nullptr;
 };

@@ -38,7 +38,7 @@ IFilterGraph* GetGraphFromFilter(IBaseFilter* filter)
     FILTER_INFO info = {};
     if (!filter || FAILED(filter->QueryFilterInfo(&info)) || !info.pGraph)
         return nullptr;
-    info.pGraph->Release();   // the filter's own reference keeps the graph alive
+    info.pGraph->Release(); // the filter's own reference keeps the graph alive
     return info.pGraph;
 }
 
@@ -47,7 +47,7 @@ IBaseFilter* GetFilterFromPin(IPin* pin)
     PIN_INFO info = {};
     if (!pin || FAILED(pin->QueryPinInfo(&info)) || !info.pFilter)
         return nullptr;
-    info.pFilter->Release();   // the pin belongs to the filter, which outlives this call
+    info.pFilter->Release(); // the pin belongs to the filter, which outlives this call
     return info.pFilter;
 }
 
@@ -66,7 +66,7 @@ CString CStringFromGUID(const GUID& guid)
         return "{00000000-0000-0000-0000-000000000000}";
     char text[128] = {};
     for (int i = 0; i < 127 && wide[i]; ++i)
-        text[i] = static_cast<char>(wide[i]);   // hexadecimal digits, braces and dashes only
+        text[i] = static_cast<char>(wide[i]); // hexadecimal digits, braces and dashes only
     return text;
 }
 
@@ -112,7 +112,7 @@ UINT (*ChooseCodePageRule())()
 }
 
 std::atomic<UINT (*)()> g_codePageRule{nullptr};
-}  // namespace
+} // namespace
 
 UINT GetConversionCodePage()
 {
@@ -120,7 +120,7 @@ UINT GetConversionCodePage()
     if (!rule)
     {
         rule = ChooseCodePageRule();
-        g_codePageRule.exchange(rule);   // two first callers choose the same rule
+        g_codePageRule.exchange(rule); // two first callers choose the same rule
     }
     return rule();
 }

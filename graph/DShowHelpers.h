@@ -33,7 +33,7 @@ UINT GetConversionCodePage();
 // An owned BSTR.
 class UniqueBstr
 {
-public:
+  public:
     UniqueBstr() = default;
     explicit UniqueBstr(BSTR text) : m_text(text) {}
     UniqueBstr(UniqueBstr&& other) noexcept : m_text(other.m_text) { other.m_text = nullptr; }
@@ -42,7 +42,7 @@ public:
     ~UniqueBstr() { ::SysFreeString(m_text); }
     BSTR Get() const { return m_text; }
 
-private:
+  private:
     BSTR m_text = nullptr;
 };
 
@@ -62,7 +62,7 @@ void DeleteMediaTypeRecord(AM_MEDIA_TYPE* record);
 
 class CMediaType : public AM_MEDIA_TYPE
 {
-public:
+  public:
     CMediaType();
     explicit CMediaType(const AM_MEDIA_TYPE& source, HRESULT* result = nullptr);
     CMediaType(const CMediaType& source) : CMediaType(static_cast<const AM_MEDIA_TYPE&>(source)) {}
@@ -71,7 +71,7 @@ public:
     HRESULT Assign(const AM_MEDIA_TYPE& source);
     CMediaType& operator=(const CMediaType& source)
     {
-        (void)Assign(source);   // a failed copy leaves an empty format block, as Assign documents
+        (void)Assign(source); // a failed copy leaves an empty format block, as Assign documents
         return *this;
     }
 };

@@ -9,13 +9,13 @@ constexpr uint64_t kHeaderBytes = 16;
 constexpr uint64_t kPinBytes = 24;
 constexpr uint64_t kMediaTypeBytes = 16;
 constexpr uint64_t kGuidBytes = 16;
-constexpr uint64_t kMediumBytes = 24;   // a GUID and two 32-bit values
+constexpr uint64_t kMediumBytes = 24; // a GUID and two 32-bit values
 constexpr uint8_t kOutputFlag = 0x08;
 
 // Bounds-checked little-endian reads; positions are 64-bit so that no sum of 32-bit fields wraps.
 class RecordView
 {
-public:
+  public:
     RecordView(const uint8_t* bytes, size_t size) : m_bytes(bytes), m_size(bytes ? size : 0) {}
 
     bool Has(uint64_t offset, uint64_t length) const { return offset <= m_size && length <= m_size - offset; }
@@ -33,11 +33,11 @@ public:
         return guid;
     }
 
-private:
+  private:
     const uint8_t* m_bytes;
     uint64_t m_size;
 };
-}  // namespace
+} // namespace
 
 FilterDataRecord ReadFilterDataRecord(const uint8_t* bytes, size_t size)
 {

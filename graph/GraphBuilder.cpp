@@ -37,7 +37,7 @@ bool HasDirection(IPin* pin, PIN_DIRECTION wanted)
 // Keeps a candidate on the chain for as long as its downstream part is being built.
 class PathEntry
 {
-public:
+  public:
     PathEntry(std::vector<CGraphFilter*>& path, CGraphFilter* filter) : m_path(path)
     {
         GrowOrRaise([&] { m_path.push_back(filter); });
@@ -46,10 +46,10 @@ public:
     PathEntry(const PathEntry&) = delete;
     PathEntry& operator=(const PathEntry&) = delete;
 
-private:
+  private:
     std::vector<CGraphFilter*>& m_path;
 };
-}  // namespace
+} // namespace
 
 CGraphBuilder::CGraphBuilder(IGraphBuilder* graph) : m_graph(graph)
 {
@@ -66,7 +66,7 @@ CGraphBuilderCapture::CGraphBuilderCapture(IGraphBuilder* graph) : CGraphBuilder
 
 void CGraphBuilder::AddOwnFilter(CGraphFilter* filter)
 {
-    std::unique_ptr<CGraphFilter> owned(filter);   // deleted here if the list cannot take it
+    std::unique_ptr<CGraphFilter> owned(filter); // deleted here if the list cannot take it
     if (owned)
         GrowOrRaise([&] { m_ownFilters.push_back(std::move(owned)); });
 }
@@ -96,7 +96,7 @@ bool CGraphBuilder::RenderThroughStreamBuilder(IPin* pin)
     ListGraphFilters(snapshot);
     if (SUCCEEDED(builder->Render(pin, m_graph.Get())))
         return true;
-    (void)builder->Backout(pin, m_graph.Get());   // whatever it leaves goes with the snapshot
+    (void)builder->Backout(pin, m_graph.Get()); // whatever it leaves goes with the snapshot
     RemoveFiltersNotIn(snapshot);
     return false;
 }
@@ -150,19 +150,21 @@ HRESULT CGraphBuilder::RenderThroughCandidates(IPin* pin)
         GatherRegistryCandidates(pairs, registry);
 
     std::vector<CGraphFilter*> candidates;
-    GrowOrRaise([&] {
-        for (const auto& candidate : registry)
+    GrowOrRaise(
+        [&]
         {
-            if (!ClassOnPath(candidate->m_clsid))
-                candidates.push_back(candidate.get());
-        }
-        for (const auto& own : m_ownFilters)
-        {
-            const bool onPath = std::find(m_path.begin(), m_path.end(), own.get()) != m_path.end();
-            if (own->m_merit >= MERIT64_DEFAULT && !onPath && own->CheckTypes(pairs))
-                candidates.push_back(own.get());
-        }
-    });
+            for (const auto& candidate : registry)
+            {
+                if (!ClassOnPath(candidate->m_clsid))
+                    candidates.push_back(candidate.get());
+            }
+            for (const auto& own : m_ownFilters)
+            {
+                const bool onPath = std::find(m_path.begin(), m_path.end(), own.get()) != m_path.end();
+                if (own->m_merit >= MERIT64_DEFAULT && !onPath && own->CheckTypes(pairs))
+                    candidates.push_back(own.get());
+            }
+        });
 
     for (const SortFilter& entry : OrderCandidates(candidates, pairs))
     {
@@ -192,7 +194,7 @@ HRESULT CGraphBuilder::TryCandidate(IPin* pin, CGraphFilter& candidate, const st
             ::VariantInit(&highResolution);
             highResolution.vt = VT_BOOL;
             highResolution.boolVal = VARIANT_TRUE;
-            (void)bag->Write(L"_HIRESOUTPUT", &highResolution);   // a filter may refuse it
+            (void)bag->Write(L"_HIRESOUTPUT", &highResolution); // a filter may refuse it
         }
     }
 
@@ -234,9 +236,9 @@ void CGraphBuilder::GatherRegistryCandidates(const std::vector<GUID>& pairs,
                                              std::vector<std::unique_ptr<CGraphRegFilter>>& candidates)
 {
     ComPtr<IEnumMoniker> found;
-    const HRESULT queried = m_mapper->EnumMatchingFilters(
-        found.Put(), 0, FALSE, kLowestRegistryMerit, TRUE, static_cast<DWORD>(pairs.size() / 2), pairs.data(),
-        nullptr, nullptr, FALSE, FALSE, 0, nullptr, nullptr, nullptr);
+    const HRESULT queried = m_mapper->EnumMatchingFilters(found.Put(), 0, FALSE, kLowestRegistryMerit, TRUE,
+                                                          static_cast<DWORD>(pairs.size() / 2), pairs.data(), nullptr,
+                                                          nullptr, FALSE, FALSE, 0, nullptr, nullptr, nullptr);
     if (FAILED(queried) || !found)
         return;
     ComPtr<IMoniker> moniker;
@@ -339,7 +341,7 @@ HRESULT CGraphBuilder::AddFilterToGraph(IBaseFilter* filter, const wchar_t* name
     if (info.pGraph)
     {
         info.pGraph->Release();
-        return S_OK;   // it belongs to a graph already
+        return S_OK; // it belongs to a graph already
     }
 
     std::wstring chosen = name ? name : L"";
@@ -382,7 +384,7 @@ void CGraphBuilder::RemoveFiltersNotIn(const FilterList& snapshot)
         if (Contains(snapshot, filter.Get()))
             continue;
         (void)m_graph->RemoveFilter(filter.Get());
-        (void)filters->Reset();   // the graph changed under the enumerator: start again
+        (void)filters->Reset(); // the graph changed under the enumerator: start again
     }
 }
 

@@ -16,7 +16,7 @@ using FilterList = std::vector<ComPtr<IBaseFilter>>;
 
 class CGraphBuilder
 {
-public:
+  public:
     // `graph` may be null; such a builder, or one without a filter mapper, renders nothing.
     explicit CGraphBuilder(IGraphBuilder* graph);
     CGraphBuilder(const CGraphBuilder&) = delete;
@@ -41,14 +41,14 @@ public:
     // The builder owns `filter` from now on; null adds nothing.
     void AddOwnFilter(CGraphFilter* filter);
 
-protected:
+  protected:
     ComPtr<IGraphBuilder> m_graph;
     ComPtr<IFilterMapper2> m_mapper;
     std::vector<ComPtr<IUnknown>> m_keptObjects;
     std::vector<std::unique_ptr<CGraphFilter>> m_ownFilters;
-    std::vector<CGraphFilter*> m_path;   // candidates whose filters lie on the chain being built
+    std::vector<CGraphFilter*> m_path; // candidates whose filters lie on the chain being built
 
-private:
+  private:
     bool RenderThroughStreamBuilder(IPin* pin);
     bool RenderThroughCache(IPin* pin, HRESULT* result);
     bool RenderThroughGraphFilters(IPin* pin, HRESULT* result);
@@ -62,7 +62,7 @@ private:
 
 class CGraphBuilderFile : public CGraphBuilder
 {
-public:
+  public:
     explicit CGraphBuilderFile(IGraphBuilder* graph) : CGraphBuilder(graph) {}
     ~CGraphBuilderFile() override = default;
 };
@@ -70,7 +70,7 @@ public:
 // Never offers a pin to a filter already in the graph, and blocks one more filter class.
 class CGraphBuilderCapture : public CGraphBuilderFile
 {
-public:
+  public:
     explicit CGraphBuilderCapture(IGraphBuilder* graph);
     ~CGraphBuilderCapture() override = default;
 };

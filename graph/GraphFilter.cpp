@@ -48,8 +48,7 @@ bool ReadRegistryText(HKEY key, const char* name, std::string& text)
         (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
         return false;
     std::string value(size, '\0');
-    if (os.RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
-            ERROR_SUCCESS ||
+    if (os.RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || value[size - 1] != '\0')
         return false;
     text.assign(value.c_str());
@@ -65,20 +64,20 @@ struct RegistryKey
             (void)Os().RegCloseKey(key);
     }
 };
-}  // namespace
+} // namespace
 
 bool CGraphFilter::CheckTypesExact(const std::vector<GUID>& requested) const
 {
-    return AnyPairMatches(m_types, requested, [](const GUID& major, const GUID& sub, const GUID& rMajor, const GUID& rSub) {
-        return major != GUID_NULL && major == rMajor && sub != GUID_NULL && sub == rSub;
-    });
+    return AnyPairMatches(m_types, requested,
+                          [](const GUID& major, const GUID& sub, const GUID& rMajor, const GUID& rSub)
+                          { return major != GUID_NULL && major == rMajor && sub != GUID_NULL && sub == rSub; });
 }
 
 bool CGraphFilter::CheckTypes(const std::vector<GUID>& requested) const
 {
-    return AnyPairMatches(m_types, requested, [](const GUID& major, const GUID& sub, const GUID& rMajor, const GUID& rSub) {
-        return Wildcard(major, rMajor) && Wildcard(sub, rSub);
-    });
+    return AnyPairMatches(m_types, requested,
+                          [](const GUID& major, const GUID& sub, const GUID& rMajor, const GUID& rSub)
+                          { return Wildcard(major, rMajor) && Wildcard(sub, rSub); });
 }
 
 CGraphRegFilter::CGraphRegFilter(IMoniker* moniker, unsigned long long merit)
@@ -103,7 +102,7 @@ CGraphRegFilter::CGraphRegFilter(IMoniker* moniker, unsigned long long merit)
 
         if (SUCCEEDED(bag->Read(BstrFromText("CLSID").Get(), &value, nullptr)) && value.vt == VT_BSTR &&
             FAILED(::CLSIDFromString(value.bstrVal, &m_clsid)))
-            m_clsid = GUID_NULL;   // a malformed class identifier is not reported
+            m_clsid = GUID_NULL; // a malformed class identifier is not reported
         ::VariantClear(&value);
 
         if (SUCCEEDED(bag->Read(BstrFromText("FilterData").Get(), &value, nullptr)) &&
@@ -168,7 +167,7 @@ void CGraphRegFilter::ReadRegistration(const CLSID& clsid)
     }
     catch (const std::bad_alloc&)
     {
-        return;   // a record that cannot be held is skipped
+        return; // a record that cannot be held is skipped
     }
     if (os.RegQueryValueExA(instanceKey.key, "FilterData", nullptr, &type, record.data(), &size) == ERROR_SUCCESS &&
         type == REG_BINARY)
@@ -201,12 +200,15 @@ bool CGraphRegFilter::ReadWithPlatformParser(const BYTE* data, int size)
     if (!parsed)
         return false;
     MergeRegisteredMerit(parsed->dwMerit);
-    const auto append = [&](const REGPINTYPES* types, UINT count) {
+    const auto append = [&](const REGPINTYPES* types, UINT count)
+    {
         for (UINT t = 0; t < count && types[t].clsMajorType && types[t].clsMinorType; ++t)
-            GrowOrRaise([&] {
-                m_types.push_back(*types[t].clsMajorType);
-                m_types.push_back(*types[t].clsMinorType);
-            });
+            GrowOrRaise(
+                [&]
+                {
+                    m_types.push_back(*types[t].clsMajorType);
+                    m_types.push_back(*types[t].clsMinorType);
+                });
     };
     if (parsed->dwVersion == 1)
     {
@@ -235,11 +237,13 @@ void CGraphRegFilter::ReadWithOwnReader(const BYTE* data, int size)
     if (!record.meritRead)
         return;
     MergeRegisteredMerit(record.merit);
-    GrowOrRaise([&] {
-        m_types.resize(record.inputTypes.size());
-        for (size_t i = 0; i < record.inputTypes.size(); ++i)
-            std::memcpy(&m_types[i], record.inputTypes[i].data(), sizeof(GUID));
-    });
+    GrowOrRaise(
+        [&]
+        {
+            m_types.resize(record.inputTypes.size());
+            for (size_t i = 0; i < record.inputTypes.size(); ++i)
+                std::memcpy(&m_types[i], record.inputTypes[i].data(), sizeof(GUID));
+        });
     if (record.complete)
         ApplySplitterMerit();
 }
@@ -272,7 +276,8 @@ HRESULT CGraphRegFilter::Create(IBaseFilter** filter, IUnknown** extra)
         *extra = nullptr;
     if (m_moniker)
     {
-        const HRESULT bound = m_moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter));
+        const HRESULT bound =
+            m_moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter));
         if (FAILED(bound))
             return bound;
         m_clsid = GetFilterCLSID(*filter);

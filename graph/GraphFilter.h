@@ -19,7 +19,7 @@ inline constexpr unsigned long long MERIT64_BLOCKED = 0x0000002000000000ull;
 
 class CGraphFilter
 {
-public:
+  public:
     CGraphFilter(const CGraphFilter&) = delete;
     CGraphFilter& operator=(const CGraphFilter&) = delete;
     virtual ~CGraphFilter() = default;
@@ -36,17 +36,17 @@ public:
     bool CheckTypes(const std::vector<GUID>& requested) const;
 
     std::wstring m_name;
-    unsigned long long m_merit;   // always compared as one unsigned 64-bit number
+    unsigned long long m_merit; // always compared as one unsigned 64-bit number
     CLSID m_clsid = GUID_NULL;
-    std::vector<GUID> m_types;    // (major type, subtype) pairs of the input pins
+    std::vector<GUID> m_types; // (major type, subtype) pairs of the input pins
 
-protected:
+  protected:
     CGraphFilter(const std::wstring& name, unsigned long long merit) : m_name(name), m_merit(merit) {}
 };
 
 class CGraphRegFilter : public CGraphFilter
 {
-public:
+  public:
     // From a filter moniker (borrowed; the candidate keeps a reference of its own).
     explicit CGraphRegFilter(IMoniker* moniker, unsigned long long merit = MERIT64_DEFAULT);
     // From a class identifier, with name and types read from the registry.
@@ -60,7 +60,7 @@ public:
 
     ComPtr<IMoniker> m_moniker;
 
-private:
+  private:
     bool ReadWithPlatformParser(const BYTE* data, int size);
     void ReadWithOwnReader(const BYTE* data, int size);
     void MergeRegisteredMerit(DWORD merit);

@@ -8,8 +8,8 @@
 
 struct SortFilter
 {
-    CGraphFilter* pFilter;   // borrowed: the builder's lists own the candidates
-    bool bExact;             // CheckTypesExact for the types of the current search
+    CGraphFilter* pFilter; // borrowed: the builder's lists own the candidates
+    bool bExact;           // CheckTypesExact for the types of the current search
 };
 
 // The comparison for qsort over SortFilter elements; returns -1, 0 or 1.

@@ -9,7 +9,7 @@ struct ReceiverHandleTraits
 {
     using Type = HANDLE;
     static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type handle) { (void)Os().CloseHandle(handle); }   // nothing to do if it fails
+    static void Close(Type handle) { (void)Os().CloseHandle(handle); } // nothing to do if it fails
 };
 using UniqueReceiverHandle = UniqueResource<ReceiverHandleTraits>;
 

@@ -9,7 +9,7 @@ namespace
 {
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr size_t kProductStringBytes = 256;
-}  // namespace
+} // namespace
 
 bool CWavelarkPlayerDlg::FindReceiver()
 {
@@ -71,7 +71,7 @@ void CWavelarkPlayerDlg::OpenReceiverInterface(const char* devicePath)
     m_inReport.resize(std::max<size_t>(kReportBufferBytes, m_caps.InputReportByteLength));
 
     wchar_t product[kProductStringBytes / sizeof(wchar_t)] = {};
-    (void)os.HidD_GetProductString(m_hDevice.Get(), product, sizeof(product));   // empty when it fails
+    (void)os.HidD_GetProductString(m_hDevice.Get(), product, sizeof(product)); // empty when it fails
     for (size_t i = 0; i < ARRAYSIZE(product) && product[i]; ++i)
         m_productName += static_cast<char>(product[i] & 0xFF);
 
@@ -118,8 +118,7 @@ void CWavelarkPlayerDlg::ReadReport()
     if (!m_hRead)
         return;
     // A pending read is the normal case; the event tells when the report has arrived.
-    (void)os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, &m_bytesRead,
-                      &m_readOverlapped);
+    (void)os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, &m_bytesRead, &m_readOverlapped);
     const DWORD waited = os.WaitForSingleObject(m_hReadEvent.Get(), kReadTimeoutMs);
     if (waited != WAIT_OBJECT_0)
     {
@@ -141,7 +140,7 @@ void CWavelarkPlayerDlg::CloseReceiverHandles()
 void CWavelarkPlayerDlg::TuneAndReadBack()
 {
     EncodeCommand();
-    WriteCommand(m_command);   // the tune command, or a query when the text was refused
+    WriteCommand(m_command); // the tune command, or a query when the text was refused
     SetQueryCommand();
     WriteCommand(m_command);
     ReadReport();

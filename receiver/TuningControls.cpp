@@ -25,12 +25,12 @@ LRESULT CALLBACK ForwardEnter(HWND edit, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     }
     if (message == WM_CHAR && wParam == '\r')
-        return 0;   // already handled as a key-down
+        return 0; // already handled as a key-down
     if (message == WM_NCDESTROY)
         ::RemoveWindowSubclass(edit, ForwardEnter, kEnterSubclassId);
     return ::DefSubclassProc(edit, message, wParam, lParam);
 }
-}  // namespace
+} // namespace
 
 void CWavelarkPlayerDlg::ForwardEditEnterToDialog()
 {
@@ -64,37 +64,40 @@ void CWavelarkPlayerDlg::OnSpinDeltaPos(NMHDR* notification, LRESULT* result)
     *result = 0;
 }
 
-void CWavelarkPlayerDlg::OnBandAm()
+// Switching from the other band remembers that band's text and brings back this band's last
+// text; any other click (the band already selected, or none) tunes to the band's default.
+void CWavelarkPlayerDlg::SwitchToBand(int band, const CString& lastOfBand, CString& lastOfOther,
+                                      const char* defaultText)
 {
-    const bool fromFm = m_band == tuning::kBandFm;
-    if (!m_freqText.IsEmpty() && fromFm)
-        m_lastFmText = m_freqText;
-    m_freqText = !m_lastAmText.IsEmpty() && fromFm ? m_lastAmText : CString(tuning::kAmDefaultText);
-    m_band = tuning::kBandAm;
+    const int otherBand = band == tuning::kBandAm ? tuning::kBandFm : tuning::kBandAm;
+    const bool fromOther = m_band == otherBand;
+    if (!m_freqText.IsEmpty() && fromOther)
+        lastOfOther = m_freqText;
+    m_freqText = !lastOfBand.IsEmpty() && fromOther ? lastOfBand : CString(defaultText);
+    m_band = band;
     m_editText = m_freqText;
     TuneAndReadBack();
 }
 
+void CWavelarkPlayerDlg::OnBandAm()
+{
+    SwitchToBand(tuning::kBandAm, m_lastAmText, m_lastFmText, tuning::kAmDefaultText);
+}
+
 void CWavelarkPlayerDlg::OnBandFm()
 {
-    const bool fromAm = m_band == tuning::kBandAm;
-    if (!m_freqText.IsEmpty() && fromAm)
-        m_lastAmText = m_freqText;
-    m_freqText = !m_lastFmText.IsEmpty() && fromAm ? m_lastFmText : CString(tuning::kFmDefaultText);
-    m_band = tuning::kBandFm;
-    m_editText = m_freqText;
-    TuneAndReadBack();
+    SwitchToBand(tuning::kBandFm, m_lastFmText, m_lastAmText, tuning::kFmDefaultText);
 }
 
 void CWavelarkPlayerDlg::ApplyEditText()
 {
     const CString previous = m_editText;
-    UpdateData(TRUE);   // the edit holds at most five characters, so nothing is refused
+    UpdateData(TRUE); // the edit holds at most five characters, so nothing is refused
     m_freqText = m_editText;
     if (m_band == tuning::kBandAm && IsAmText(m_freqText) && std::atoi(m_freqText) >= tuning::kAmLowest &&
         std::atoi(m_freqText) <= tuning::kAmHighest)
     {
-        m_freqText.Format("%d", std::atoi(m_freqText));   // leading zeros go
+        m_freqText.Format("%d", std::atoi(m_freqText)); // leading zeros go
     }
     else if (m_band == tuning::kBandFm && IsFmText(m_freqText) && std::atof(m_freqText) >= tuning::kFmLowest &&
              std::atof(m_freqText) <= tuning::kFmHighest)

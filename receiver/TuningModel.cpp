@@ -29,7 +29,7 @@ int FmTenthsFromCode(WORD code)
 {
     return (static_cast<int>(code) - 856) / 8;
 }
-}  // namespace tuning
+} // namespace tuning
 
 namespace
 {
@@ -38,8 +38,8 @@ const BYTE kQueryBlock[CWavelarkPlayerDlg::kCommandBytes] = {tuning::kQueryComma
 void SetTuneBlock(BYTE* command, BYTE bandByte, WORD code)
 {
     const BYTE block[CWavelarkPlayerDlg::kCommandBytes] = {
-        tuning::kTuneCommand, bandByte, static_cast<BYTE>((code & 0xFF00) / (16 * 16)), static_cast<BYTE>(code & 0xFF),
-        0, 0};
+        tuning::kTuneCommand,           bandByte, static_cast<BYTE>((code & 0xFF00) / (16 * 16)),
+        static_cast<BYTE>(code & 0xFF), 0,        0};
     std::memcpy(command, block, sizeof(block));
 }
 
@@ -52,7 +52,7 @@ bool AllCharacters(const CString& text, const char* allowed)
     }
     return true;
 }
-}  // namespace
+} // namespace
 
 bool CWavelarkPlayerDlg::IsAmText(const CString& text)
 {

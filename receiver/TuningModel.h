@@ -28,4 +28,4 @@ WORD FmCode(double mHz);
 int AmFromCode(WORD code);
 // Ten times the frequency in MHz, truncated toward zero.
 int FmTenthsFromCode(WORD code);
-}  // namespace tuning
+} // namespace tuning

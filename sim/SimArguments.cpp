@@ -76,7 +76,7 @@ bool ParseFault(const char* text, SimConfig& config)
         return false;
     return true;
 }
-}  // namespace
+} // namespace
 
 bool ParseSimArguments(int argc, char** argv, SimConfig& config, std::string& error)
 {

@@ -7,7 +7,7 @@
 
 class CWavelarkPlayerSimApp : public CWavelarkPlayerApp
 {
-public:
+  public:
     BOOL InitInstance() override
     {
         SimConfig config;

@@ -19,7 +19,7 @@ std::string PathOf(size_t index)
                   static_cast<unsigned>(index));
     return path;
 }
-}  // namespace
+} // namespace
 
 SimulatedReceiver& SimulatedReceiver::Instance()
 {
@@ -79,8 +79,8 @@ SimulatedReceiver::State SimulatedReceiver::Snapshot()
 {
     FinishDelivery();
     std::lock_guard<std::mutex> guard(m_lock);
-    return {m_band, m_code, m_written, static_cast<int>(m_handles.size()), m_answeredQueries, m_notifications,
-            m_classDevsFlags};
+    return {m_band,          m_code,          m_written, static_cast<int>(m_handles.size()), m_answeredQueries,
+            m_notifications, m_classDevsFlags};
 }
 
 // The caller holds m_lock.
@@ -124,11 +124,13 @@ void SimulatedReceiver::Deliver(PendingRead read)
         }
         ++m_answeredQueries;
     }
-    m_delivery = std::thread([read, report] {
-        std::this_thread::sleep_for(kAnswerDelay);
-        std::memcpy(read.buffer, report.data(), report.size());
-        ::SetEvent(read.event);
-    });
+    m_delivery = std::thread(
+        [read, report]
+        {
+            std::this_thread::sleep_for(kAnswerDelay);
+            std::memcpy(read.buffer, report.data(), report.size());
+            ::SetEvent(read.event);
+        });
 }
 
 void SimulatedReceiver::Log(const BYTE* report, DWORD length)

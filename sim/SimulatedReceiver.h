@@ -13,13 +13,13 @@
 enum class SimFault
 {
     None,
-    Silent,       // never answers a query
-    WriteFails,   // every write fails
-    UnplugAfter,  // gone after `faultValue` answered queries: writes fail, reads never answer
-    Status,       // answers with status byte `faultValue`
-    Band,         // answers with band byte `faultValue`
-    NoReceiver,   // presents no HID interface at all
-    Oversize,     // report lengths of 300 bytes
+    Silent,      // never answers a query
+    WriteFails,  // every write fails
+    UnplugAfter, // gone after `faultValue` answered queries: writes fail, reads never answer
+    Status,      // answers with status byte `faultValue`
+    Band,        // answers with band byte `faultValue`
+    NoReceiver,  // presents no HID interface at all
+    Oversize,    // report lengths of 300 bytes
 };
 
 struct SimInterface
@@ -31,18 +31,18 @@ struct SimInterface
 
 struct SimConfig
 {
-    BYTE band = 0x02;          // the receiver's band byte before the first query
-    WORD code = 0x1ED0;        // and its frequency code (FM 87.9)
+    BYTE band = 0x02;   // the receiver's band byte before the first query
+    WORD code = 0x1ED0; // and its frequency code (FM 87.9)
     SimFault fault = SimFault::None;
     int faultValue = 0;
     // The HID interfaces in enumeration order; empty means the one receiver.
     std::vector<SimInterface> interfaces;
-    std::string logPath;       // written output reports are appended here as hex lines
+    std::string logPath; // written output reports are appended here as hex lines
 };
 
 class SimulatedReceiver
 {
-public:
+  public:
     static constexpr USHORT kVendorId = 0x077D;
     static constexpr USHORT kProductId = 0x627A;
     static constexpr USHORT kReportBytes = 7;
@@ -60,7 +60,7 @@ public:
     {
         BYTE band;
         WORD code;
-        std::vector<std::vector<BYTE>> written;   // every output report, as written
+        std::vector<std::vector<BYTE>> written; // every output report, as written
         int openHandles;
         int answeredQueries;
         int notificationsRegistered;
@@ -68,7 +68,7 @@ public:
     };
     State Snapshot();
 
-private:
+  private:
     struct Handle
     {
         HANDLE value;

@@ -28,7 +28,8 @@ std::vector<std::unique_ptr<RegisteredTestFilter>> RegisterDecoys()
     for (BYTE i = 0; i < 50; ++i)
     {
         const bool pcm = i % 5 == 0;
-        const TypePair takes = pcm ? TypePair{MEDIATYPE_Audio, MEDIASUBTYPE_PCM} : TypePair{BenchGuid(0x50, i), BenchGuid(0x51, i)};
+        const TypePair takes =
+            pcm ? TypePair{MEDIATYPE_Audio, MEDIASUBTYPE_PCM} : TypePair{BenchGuid(0x50, i), BenchGuid(0x51, i)};
         const DWORD merit = pcm ? 0x100000u + i : 0x200001u + 0x30000u * i;
         const TestFilterSpec spec = {L"Decoy", BenchGuid(0x52, i), {{L"In", PINDIR_INPUT, {takes}}}};
         decoys.push_back(std::make_unique<RegisteredTestFilter>(spec, merit));
@@ -49,7 +50,8 @@ double RenderOnce(bool ours, std::vector<std::wstring>* chain = nullptr)
     ComPtr<IGraphBuilder> graph;
     if (FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder, graph.PutVoid())))
         return -1;
-    TestFilterSpec spec = {L"PCM source", BenchGuid(0x53, 0), {{L"Out", PINDIR_OUTPUT, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}}};
+    TestFilterSpec spec = {
+        L"PCM source", BenchGuid(0x53, 0), {{L"Out", PINDIR_OUTPUT, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}}};
     spec.pins[0].pcmFormat = true;
     ComPtr<IBaseFilter> source = MakeTestFilter(spec);
     graph->AddFilter(source.Get(), L"PCM source");
@@ -91,7 +93,7 @@ double Median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
-}  // namespace
+} // namespace
 
 int main()
 {
@@ -101,7 +103,7 @@ int main()
     {
         const auto decoys = RegisterDecoys();
         std::vector<std::wstring> ourChain, platformChain;
-        if (RenderOnce(true, &ourChain) < 0 || RenderOnce(false, &platformChain) < 0)   // warm-up; both must work
+        if (RenderOnce(true, &ourChain) < 0 || RenderOnce(false, &platformChain) < 0) // warm-up; both must work
             status = 1;
         PrintChain("our", ourChain);
         PrintChain("platform", platformChain);

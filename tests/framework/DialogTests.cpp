@@ -16,7 +16,7 @@ constexpr UINT kUnmappedMessage = WM_APP + 9;
 // A dialog that records what reaches each of its routing stages.
 class ProbeDlg : public CDialog
 {
-public:
+  public:
     ProbeDlg() : CDialog(IDD_PROBE) {}
 
     int m_choice = 1;
@@ -28,7 +28,7 @@ public:
     std::vector<UINT> m_seenByDefWindowProc;
     int m_postNcDestroyCalls = 0;
 
-protected:
+  protected:
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
     void DoDataExchange(CDataExchange* dx) override
     {
@@ -49,7 +49,7 @@ protected:
     }
     void PostNcDestroy() override { ++m_postNcDestroyCalls; }
 
-private:
+  private:
     void OnGo() { m_handled.push_back("Go"); }
     void OnSysCommand(UINT id, LPARAM parameter)
     {
@@ -98,12 +98,12 @@ struct RouteCase
     const char* name;
     UINT message;
     WPARAM wParam;
-    bool notify;          // lParam is an NMUPDOWN with the given id and code
+    bool notify; // lParam is an NMUPDOWN with the given id and code
     UINT_PTR notifyFrom;
     UINT notifyCode;
     LPARAM lParam;
-    const char* handled;  // the handler's record, or null when no handler may run
-    bool reachesDefault;  // whether DefWindowProc sees the message
+    const char* handled; // the handler's record, or null when no handler may run
+    bool reachesDefault; // whether DefWindowProc sees the message
     LRESULT result;
 };
 
@@ -114,8 +114,8 @@ const RouteCase kRouteCases[] = {
     {"taken and ignored", WM_COMMAND, kIdQuiet, false, 0, 0, 0, nullptr, false, 0},
     {"notify from the spinner", WM_NOTIFY, IDC_SPINNER, true, IDC_SPINNER, static_cast<UINT>(UDN_DELTAPOS), 0,
      "Spin -1", false, 7},
-    {"notify from another control", WM_NOTIFY, IDC_TEXT, true, IDC_TEXT, static_cast<UINT>(UDN_DELTAPOS), 0,
-     nullptr, true, 0},
+    {"notify from another control", WM_NOTIFY, IDC_TEXT, true, IDC_TEXT, static_cast<UINT>(UDN_DELTAPOS), 0, nullptr,
+     true, 0},
     {"system command", WM_SYSCOMMAND, 0x17, false, 0, 0, 42, "SysCommand 23 42", false, 0},
     {"key down", WM_KEYDOWN, VK_RETURN, false, 0, 0, MAKELPARAM(3, 0x1C), "KeyDown 13 3 28", false, 0},
     {"timer", WM_TIMER, 5, false, 0, 0, 0, "Timer 5", false, 0},
@@ -126,39 +126,46 @@ const RouteCase kRouteCases[] = {
 TEST(MessageMap, RoutesEachRowToItsHandlerAndTheRestToDefWindowProc)
 {
     Probe dialog;
-    RunModal(dialog, [&](HWND window) {
-        for (const RouteCase& c : kRouteCases)
-        {
-            SCOPED_TRACE(c.name);
-            NMUPDOWN record = {};
-            record.hdr = {nullptr, c.notifyFrom, c.notifyCode};
-            record.iDelta = -1;
-            const LPARAM lParam = c.notify ? reinterpret_cast<LPARAM>(&record) : c.lParam;
-            size_t handledBefore = 0;
-            size_t defaultBefore = 0;
-            RunOnDialogThread(window, [&] {
-                handledBefore = dialog.m_handled.size();
-                defaultBefore = std::count(dialog.m_seenByDefWindowProc.begin(), dialog.m_seenByDefWindowProc.end(),
-                                           c.message);
-            });
-            const LRESULT result = ::SendMessageW(window, c.message, c.wParam, lParam);
-            RunOnDialogThread(window, [&] {
-                if (c.handled)
-                {
-                    ASSERT_EQ(handledBefore + 1, dialog.m_handled.size());
-                    EXPECT_EQ(c.handled, dialog.m_handled.back());
-                    EXPECT_EQ(c.result, result);
-                }
-                else
-                {
-                    EXPECT_EQ(handledBefore, dialog.m_handled.size());
-                }
-                const auto defaultAfter = std::count(dialog.m_seenByDefWindowProc.begin(),
-                                                     dialog.m_seenByDefWindowProc.end(), c.message);
-                EXPECT_EQ(c.reachesDefault, defaultAfter > static_cast<long long>(defaultBefore));
-            });
-        }
-    });
+    RunModal(dialog,
+             [&](HWND window)
+             {
+                 for (const RouteCase& c : kRouteCases)
+                 {
+                     SCOPED_TRACE(c.name);
+                     NMUPDOWN record = {};
+                     record.hdr = {nullptr, c.notifyFrom, c.notifyCode};
+                     record.iDelta = -1;
+                     const LPARAM lParam = c.notify ? reinterpret_cast<LPARAM>(&record) : c.lParam;
+                     size_t handledBefore = 0;
+                     size_t defaultBefore = 0;
+                     RunOnDialogThread(window,
+                                       [&]
+                                       {
+                                           handledBefore = dialog.m_handled.size();
+                                           defaultBefore = std::count(dialog.m_seenByDefWindowProc.begin(),
+                                                                      dialog.m_seenByDefWindowProc.end(), c.message);
+                                       });
+                     const LRESULT result = ::SendMessageW(window, c.message, c.wParam, lParam);
+                     RunOnDialogThread(
+                         window,
+                         [&]
+                         {
+                             if (c.handled)
+                             {
+                                 ASSERT_EQ(handledBefore + 1, dialog.m_handled.size());
+                                 EXPECT_EQ(c.handled, dialog.m_handled.back());
+                                 EXPECT_EQ(c.result, result);
+                             }
+                             else
+                             {
+                                 EXPECT_EQ(handledBefore, dialog.m_handled.size());
+                             }
+                             const auto defaultAfter = std::count(dialog.m_seenByDefWindowProc.begin(),
+                                                                  dialog.m_seenByDefWindowProc.end(), c.message);
+                             EXPECT_EQ(c.reachesDefault, defaultAfter > static_cast<long long>(defaultBefore));
+                         });
+                 }
+             });
 }
 
 TEST(CDialogWindow, WindowProcSeesCreationBeforeInitialisationAndPostNcDestroyRunsOnce)
@@ -196,10 +203,12 @@ TEST(CDialogWindow, EndsWithTheResultOfTheCommandThatClosedIt)
     {
         SCOPED_TRACE(c.name);
         Probe dialog;
-        const INT_PTR result = RunModal(dialog, [&](HWND window) {
-            ::PostMessageW(window, c.message, c.wParam, 0);
-            EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
-        });
+        const INT_PTR result = RunModal(dialog,
+                                        [&](HWND window)
+                                        {
+                                            ::PostMessageW(window, c.message, c.wParam, 0);
+                                            EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
+                                        });
         EXPECT_EQ(c.expected, result);
     }
 }
@@ -221,37 +230,38 @@ struct RadioLoadCase
 };
 
 const RadioLoadCase kRadioLoadCases[] = {
-    {-1, false, false, false},
-    {0, true, false, false},
-    {1, false, true, false},
-    {2, false, false, true},
-    {3, false, false, false},   // past the group: nothing checked, the next group untouched
+    {-1, false, false, false}, {0, true, false, false},  {1, false, true, false},
+    {2, false, false, true},   {3, false, false, false}, // past the group: nothing checked, the next group untouched
 };
 
 TEST(DataExchange, RadioGroupLoadChecksTheIndexedButtonOnly)
 {
     Probe dialog;
-    RunModal(dialog, [&](HWND window) {
-        ::SendMessageW(Item(window, IDC_OTHER_GROUP), BM_SETCHECK, BST_CHECKED, 0);
-        for (const RadioLoadCase& c : kRadioLoadCases)
-        {
-            SCOPED_TRACE(c.value);
-            RunOnDialogThread(window, [&] {
-                dialog.m_choice = c.value;
-                EXPECT_TRUE(dialog.UpdateData(FALSE));
-            });
-            EXPECT_EQ(c.a, Checked(window, IDC_CHOICE_A));
-            EXPECT_EQ(c.b, Checked(window, IDC_CHOICE_B));
-            EXPECT_EQ(c.c, Checked(window, IDC_CHOICE_C));
-            EXPECT_TRUE(Checked(window, IDC_OTHER_GROUP));
-        }
-    });
+    RunModal(dialog,
+             [&](HWND window)
+             {
+                 ::SendMessageW(Item(window, IDC_OTHER_GROUP), BM_SETCHECK, BST_CHECKED, 0);
+                 for (const RadioLoadCase& c : kRadioLoadCases)
+                 {
+                     SCOPED_TRACE(c.value);
+                     RunOnDialogThread(window,
+                                       [&]
+                                       {
+                                           dialog.m_choice = c.value;
+                                           EXPECT_TRUE(dialog.UpdateData(FALSE));
+                                       });
+                     EXPECT_EQ(c.a, Checked(window, IDC_CHOICE_A));
+                     EXPECT_EQ(c.b, Checked(window, IDC_CHOICE_B));
+                     EXPECT_EQ(c.c, Checked(window, IDC_CHOICE_C));
+                     EXPECT_TRUE(Checked(window, IDC_OTHER_GROUP));
+                 }
+             });
 }
 
 struct RadioSaveCase
 {
     const char* name;
-    int checkedId;   // 0: none
+    int checkedId; // 0: none
     int expected;
 };
 
@@ -265,44 +275,55 @@ const RadioSaveCase kRadioSaveCases[] = {
 TEST(DataExchange, RadioGroupSaveGivesTheCheckedIndexOrMinusOne)
 {
     Probe dialog;
-    RunModal(dialog, [&](HWND window) {
-        for (const RadioSaveCase& c : kRadioSaveCases)
-        {
-            SCOPED_TRACE(c.name);
-            for (int id : {IDC_CHOICE_A, IDC_CHOICE_B, IDC_CHOICE_C, IDC_OTHER_GROUP})
-                ::SendMessageW(Item(window, id), BM_SETCHECK, id == c.checkedId ? BST_CHECKED : BST_UNCHECKED, 0);
-            RunOnDialogThread(window, [&] {
-                dialog.m_choice = 99;
-                EXPECT_TRUE(dialog.UpdateData(TRUE));
-                EXPECT_EQ(c.expected, dialog.m_choice);
-            });
-        }
-    });
+    RunModal(dialog,
+             [&](HWND window)
+             {
+                 for (const RadioSaveCase& c : kRadioSaveCases)
+                 {
+                     SCOPED_TRACE(c.name);
+                     for (int id : {IDC_CHOICE_A, IDC_CHOICE_B, IDC_CHOICE_C, IDC_OTHER_GROUP})
+                         ::SendMessageW(Item(window, id), BM_SETCHECK, id == c.checkedId ? BST_CHECKED : BST_UNCHECKED,
+                                        0);
+                     RunOnDialogThread(window,
+                                       [&]
+                                       {
+                                           dialog.m_choice = 99;
+                                           EXPECT_TRUE(dialog.UpdateData(TRUE));
+                                           EXPECT_EQ(c.expected, dialog.m_choice);
+                                       });
+                 }
+             });
 }
 
 TEST(DataExchange, TextIsLimitedToFiveCharactersAndALongerTextIsRefused)
 {
     Probe dialog;
-    RunModal(dialog, [&](HWND window) {
-        HWND edit = Item(window, IDC_TEXT);
-        EXPECT_EQ(5, ::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
-        EXPECT_EQ(L"12", WindowText(edit));
-        RunOnDialogThread(window, [&] { EXPECT_EQ(edit, dialog.m_textControl.m_hWnd); });
+    RunModal(dialog,
+             [&](HWND window)
+             {
+                 HWND edit = Item(window, IDC_TEXT);
+                 EXPECT_EQ(5, ::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
+                 EXPECT_EQ(L"12", WindowText(edit));
+                 RunOnDialogThread(window, [&] { EXPECT_EQ(edit, dialog.m_textControl.m_hWnd); });
 
-        ::SetWindowTextW(edit, L"12345");
-        RunOnDialogThread(window, [&] {
-            EXPECT_TRUE(dialog.UpdateData(TRUE));
-            EXPECT_EQ(dialog.m_text, "12345");
-        });
-        // A program can put more into the edit than a user can type; saving refuses it.
-        ::SetWindowTextW(edit, L"123456");
-        RunOnDialogThread(window, [&] {
-            EXPECT_FALSE(dialog.UpdateData(TRUE));
-            EXPECT_EQ(edit, ::GetFocus());
-        });
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        ::Sleep(200);
-        EXPECT_TRUE(::IsWindow(window)) << "OK must not end the dialog while a value is refused";
-    });
+                 ::SetWindowTextW(edit, L"12345");
+                 RunOnDialogThread(window,
+                                   [&]
+                                   {
+                                       EXPECT_TRUE(dialog.UpdateData(TRUE));
+                                       EXPECT_EQ(dialog.m_text, "12345");
+                                   });
+                 // A program can put more into the edit than a user can type; saving refuses it.
+                 ::SetWindowTextW(edit, L"123456");
+                 RunOnDialogThread(window,
+                                   [&]
+                                   {
+                                       EXPECT_FALSE(dialog.UpdateData(TRUE));
+                                       EXPECT_EQ(edit, ::GetFocus());
+                                   });
+                 ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                 ::Sleep(200);
+                 EXPECT_TRUE(::IsWindow(window)) << "OK must not end the dialog while a value is refused";
+             });
 }
-}  // namespace
+} // namespace

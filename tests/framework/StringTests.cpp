@@ -15,11 +15,11 @@ struct FindCase
 
 const FindCase kFindCases[] = {
     {"USB Audio (WaveLARK FM)", "WaveLARK", 0, 11},
-    {"USB Audio (WaveLARK FM)", "wavelark", 0, -1},   // case-sensitive
+    {"USB Audio (WaveLARK FM)", "wavelark", 0, -1}, // case-sensitive
     {"WaveLARK", "WaveLARK", 0, 0},
     {"WaveLARK WaveLARK", "WaveLARK", 1, 9},
     {"abc", "", 3, 3},
-    {"abc", "c", 4, -1},                              // start past the end
+    {"abc", "c", 4, -1}, // start past the end
     {"abc", "a", -1, -1},
     {"", "a", 0, -1},
 };
@@ -70,4 +70,4 @@ TEST(CStringArray, KeepsOrderAndRaisesOutsideItsEntries)
     names.RemoveAll();
     EXPECT_EQ(0, names.GetSize());
 }
-}  // namespace
+} // namespace

@@ -15,11 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const FilterDataRecord read = ReadFilterDataRecord(record.get(), size);
     if (read.inputTypes.size() % 2 != 0)
-        std::abort();   // types come in (major, subtype) pairs
+        std::abort(); // types come in (major, subtype) pairs
     if (!read.meritRead && (read.complete || !read.inputTypes.empty()))
         std::abort();
     const bool whole = IsWholeFilterDataRecord(record.get(), size);
     if (whole && !read.meritRead)
-        std::abort();   // a whole record has a version-2 header
+        std::abort(); // a whole record has a version-2 header
     return 0;
 }

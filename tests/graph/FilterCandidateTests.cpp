@@ -22,7 +22,7 @@ const CLSID kCandidateClass = {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x
 // A candidate without registration, to read records into.
 class RecordCandidate : public CGraphRegFilter
 {
-public:
+  public:
     explicit RecordCandidate(const CLSID& clsid = GUID_NULL) : CGraphRegFilter(GUID_NULL) { m_clsid = clsid; }
 };
 
@@ -49,13 +49,19 @@ const RecordShape kRecordShapes[] = {
     {"no pins", 0x800000, {}},
     {"one input", 0x600000, {{false, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}}},
     {"one output", 0x200000, {{true, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}}},
-    {"input and output", 0x5FFFFF, {{false, {{kMajor, kSub}, {MEDIATYPE_Stream, GUID_NULL}}}, {true, {{kMajor, kSub}}}}},
-    {"three inputs", 0xFFFFFFFF,
+    {"input and output",
+     0x5FFFFF,
+     {{false, {{kMajor, kSub}, {MEDIATYPE_Stream, GUID_NULL}}}, {true, {{kMajor, kSub}}}}},
+    {"three inputs",
+     0xFFFFFFFF,
      {{false, {{MEDIATYPE_Video, MEDIASUBTYPE_RGB24}}},
       {false, {}},
       {false, {{kMajor, GUID_NULL}, {GUID_NULL, kSub}, {MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}}},
-    {"output between inputs", 0x1,
-     {{false, {{kMajor, kSub}}}, {true, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}, {kMajor, kSub}}}, {false, {{kSub, kMajor}}}}},
+    {"output between inputs",
+     0x1,
+     {{false, {{kMajor, kSub}}},
+      {true, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}, {kMajor, kSub}}},
+      {false, {{kSub, kMajor}}}}},
 };
 
 // The platform writes the record; our reader and the platform's parser must agree on it.
@@ -162,8 +168,14 @@ struct OwnReaderCase
 const OwnReaderCase kOwnReaderCases[] = {
     {"88-byte record", HandMadeRecord(), true, 2, true},
     {"output pin", HandMadeRecord(2, 0x8), true, 0, true},
-    {"87 bytes: the subtype would reach past the end", [] { auto r = HandMadeRecord(); r.pop_back(); return r; }(), true,
-     0, true},
+    {"87 bytes: the subtype would reach past the end",
+     []
+     {
+         auto r = HandMadeRecord();
+         r.pop_back();
+         return r;
+     }(),
+     true, 0, true},
     {"major type offset into the header", HandMadeRecord(2, 0, 8), true, 0, true},
     {"version 3", HandMadeRecord(3), false, 0, false},
     {"cut inside the third pin", ThreePinRecord(38, 0x600000), true, 4, false},
@@ -215,7 +227,8 @@ struct SplitterCase
 };
 
 const SplitterCase kSplitterCases[] = {
-    {"splitter one below normal becomes one above", CLSID_MMSPLITTER, ThreePinRecord(0, 0x5FFFFF), 0x0000006000010000ull},
+    {"splitter one below normal becomes one above", CLSID_MMSPLITTER, ThreePinRecord(0, 0x5FFFFF),
+     0x0000006000010000ull},
     {"cut record: no special case", CLSID_MMSPLITTER, ThreePinRecord(38, 0x5FFFFF), 0x0000005FFFFF0000ull},
     {"other class keeps its merit", kCandidateClass, ThreePinRecord(0, 0x5FFFFF), 0x0000005FFFFF0000ull},
     {"platform parser path too", CLSID_MMSPLITTER, HandMadeRecord(2, 0, 56, 0x5FFFFF), 0x0000006000010000ull},
@@ -308,9 +321,10 @@ TEST(CandidateOrder, MeritFirstThenExactMatches)
 TEST(FilterCandidate, FromAMonikerTakesNameClassMeritAndInputTypes)
 {
     {
-        const TestFilterSpec spec = {L"Wavelark candidate",
-                                     kCandidateClass,
-                                     {{L"In", PINDIR_INPUT, {{kMajor, kSub}}}, {L"Out", PINDIR_OUTPUT, {{kSub, kMajor}}}}};
+        const TestFilterSpec spec = {
+            L"Wavelark candidate",
+            kCandidateClass,
+            {{L"In", PINDIR_INPUT, {{kMajor, kSub}}}, {L"Out", PINDIR_OUTPUT, {{kSub, kMajor}}}}};
         RegisteredTestFilter registered(spec, 0x600000);
         ComPtr<ICreateDevEnum> devices;
         ASSERT_HRESULT_SUCCEEDED(
@@ -398,4 +412,4 @@ TEST(FilterCandidate, FromAClassIdentifierPrefersTheInstanceFriendlyName)
     (void)::RegDeleteKeyA(HKEY_CLASSES_ROOT, classKey.c_str());
     EXPECT_EQ(0, LiveTestObjects());
 }
-}  // namespace
+} // namespace

@@ -43,8 +43,10 @@ TestFilterSpec Transform(const wchar_t* name, const CLSID& clsid, TypePair takes
 
 const TestFilterSpec kRendererA = Renderer(L"Renderer A", TestGuid(0x20), kTypeA);
 const TestFilterSpec kRendererC = Renderer(L"Renderer C", TestGuid(0x21), kTypeC);
-const TestFilterSpec kDecoderToB = Transform(L"Decoder to B", TestGuid(0x22), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeB}}});
-const TestFilterSpec kDecoderToC = Transform(L"Decoder to C", TestGuid(0x23), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeC}}});
+const TestFilterSpec kDecoderToB =
+    Transform(L"Decoder to B", TestGuid(0x22), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeB}}});
+const TestFilterSpec kDecoderToC =
+    Transform(L"Decoder to C", TestGuid(0x23), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeC}}});
 const TestFilterSpec kLoop = Transform(L"Loop", TestGuid(0x24), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeA}}});
 const TestFilterSpec kSplitter = Transform(L"Splitter", TestGuid(0x25), kTypeA,
                                            {{L"One", PINDIR_OUTPUT, {kTypeA}}, {L"Two", PINDIR_OUTPUT, {kTypeZ}}});
@@ -80,7 +82,7 @@ std::unique_ptr<CGraphBuilder> MakeBuilder(Kind kind, IGraphBuilder* graph)
 
 class GraphBuilding : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_HRESULT_SUCCEEDED(
@@ -115,7 +117,7 @@ struct Registration
 {
     TestFilterSpec spec;
     DWORD merit;
-    LONG made;   // filters made of it, or -1 when it does not matter
+    LONG made; // filters made of it, or -1 when it does not matter
 };
 
 struct RenderCase
@@ -125,34 +127,76 @@ struct RenderCase
     std::vector<Registration> registered;
     Kind kind;
     HRESULT expected;
-    std::vector<std::wstring> graph;   // sorted names of the filters afterwards
-    const wchar_t* firstDownstream;    // what the source's pin stays connected to
+    std::vector<std::wstring> graph; // sorted names of the filters afterwards
+    const wchar_t* firstDownstream;  // what the source's pin stays connected to
 };
 
 const RenderCase kRenderCases[] = {
-    {"straight into a renderer", {kTypeA}, {{kRendererA, 0x600000, 1}}, Kind::Capture, S_FALSE,
-     {L"Renderer A", L"Source"}, L"Renderer A"},
-    {"a decoder that leads nowhere goes, the next is tried", {kTypeA},
-     {{kDecoderToB, 0x800000, 1}, {kDecoderToC, 0x700000, 1}, {kRendererC, 0x600000, 1}}, Kind::Capture, S_OK,
-     {L"Decoder to C", L"Renderer C", L"Source"}, L"Decoder to C"},
-    {"the class every builder blocks", {kTypeA}, {{kBlockedAll, 0x900000, 0}, {kRendererA, 0x600000, 1}}, Kind::File,
-     S_FALSE, {L"Renderer A", L"Source"}, L"Renderer A"},
-    {"the class the capture builder blocks", {kTypeA}, {{kBlockedCapture, 0x900000, 0}, {kRendererA, 0x600000, 1}},
-     Kind::Capture, S_FALSE, {L"Renderer A", L"Source"}, L"Renderer A"},
-    {"the capture class is fine for other builders", {kTypeA},
-     {{kBlockedCapture, 0x900000, 1}, {kRendererA, 0x600000, 0}}, Kind::Base, S_FALSE,
-     {L"Blocked in capture", L"Source"}, L"Blocked in capture"},
-    {"a class is not offered below itself", {kTypeA}, {{kLoop, 0x900000, 1}, {kRendererA, 0x600000, 1}},
-     Kind::Capture, S_OK, {L"Loop", L"Renderer A", L"Source"}, L"Loop"},
-    {"a partial render counts as success", {kTypeA}, {{kSplitter, 0x900000, 1}, {kRendererA, 0x600000, 1}},
-     Kind::Capture, VFW_S_PARTIAL_RENDER, {L"Renderer A", L"Source", L"Splitter"}, L"Splitter"},
+    {"straight into a renderer",
+     {kTypeA},
+     {{kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_FALSE,
+     {L"Renderer A", L"Source"},
+     L"Renderer A"},
+    {"a decoder that leads nowhere goes, the next is tried",
+     {kTypeA},
+     {{kDecoderToB, 0x800000, 1}, {kDecoderToC, 0x700000, 1}, {kRendererC, 0x600000, 1}},
+     Kind::Capture,
+     S_OK,
+     {L"Decoder to C", L"Renderer C", L"Source"},
+     L"Decoder to C"},
+    {"the class every builder blocks",
+     {kTypeA},
+     {{kBlockedAll, 0x900000, 0}, {kRendererA, 0x600000, 1}},
+     Kind::File,
+     S_FALSE,
+     {L"Renderer A", L"Source"},
+     L"Renderer A"},
+    {"the class the capture builder blocks",
+     {kTypeA},
+     {{kBlockedCapture, 0x900000, 0}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_FALSE,
+     {L"Renderer A", L"Source"},
+     L"Renderer A"},
+    {"the capture class is fine for other builders",
+     {kTypeA},
+     {{kBlockedCapture, 0x900000, 1}, {kRendererA, 0x600000, 0}},
+     Kind::Base,
+     S_FALSE,
+     {L"Blocked in capture", L"Source"},
+     L"Blocked in capture"},
+    {"a class is not offered below itself",
+     {kTypeA},
+     {{kLoop, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_OK,
+     {L"Loop", L"Renderer A", L"Source"},
+     L"Loop"},
+    {"a partial render counts as success",
+     {kTypeA},
+     {{kSplitter, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     VFW_S_PARTIAL_RENDER,
+     {L"Renderer A", L"Source", L"Splitter"},
+     L"Splitter"},
     {"nothing takes the type", {kTypeZ}, {{kRendererA, 0x600000, 0}}, Kind::Capture, E_FAIL, {L"Source"}, L""},
     {"no media types at all", {}, {{kRendererA, 0x600000, 0}}, Kind::Capture, E_FAIL, {L"Source"}, L""},
-    {"a byte stream is offered its explicit type first", {kStreamX},
-     {{StreamParser(L"Stream parser", 0x26, kStreamX), 0x600000, 1}}, Kind::Capture, S_FALSE,
-     {L"Source", L"Stream parser"}, L"Stream parser"},
-    {"a stream without subtype only without a type", {kStreamAny},
-     {{StreamParser(L"Any stream parser", 0x27, kStreamAny), 0x600000, 1}}, Kind::Capture, E_FAIL, {L"Source"}, L""},
+    {"a byte stream is offered its explicit type first",
+     {kStreamX},
+     {{StreamParser(L"Stream parser", 0x26, kStreamX), 0x600000, 1}},
+     Kind::Capture,
+     S_FALSE,
+     {L"Source", L"Stream parser"},
+     L"Stream parser"},
+    {"a stream without subtype only without a type",
+     {kStreamAny},
+     {{StreamParser(L"Any stream parser", 0x27, kStreamAny), 0x600000, 1}},
+     Kind::Capture,
+     E_FAIL,
+     {L"Source"},
+     L""},
 };
 
 TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
@@ -284,10 +328,11 @@ TEST_F(GraphBuilding, RenderFilterLeavesTildePinsAlone)
     {
         CGraphBuilderFile builder(m_graph.Get());
         EXPECT_EQ(S_OK, builder.RenderFilter(m_source.Get()));
-        ComPtr<IBaseFilter> onlyHidden = MakeTestFilter({L"Hidden only", TestGuid(0x11), {{L"~Out", PINDIR_OUTPUT, {kTypeA}}}});
+        ComPtr<IBaseFilter> onlyHidden =
+            MakeTestFilter({L"Hidden only", TestGuid(0x11), {{L"~Out", PINDIR_OUTPUT, {kTypeA}}}});
         EXPECT_EQ(S_FALSE, builder.RenderFilter(onlyHidden.Get())) << "no pin to render";
     }
     EXPECT_EQ(L"", PeerFilterName(FindPin(m_source.Get(), L"~Hidden").Get()));
     EXPECT_EQ(L"Renderer A", PeerFilterName(FindPin(m_source.Get(), L"Out").Get()));
 }
-}  // namespace
+} // namespace

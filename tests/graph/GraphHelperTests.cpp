@@ -61,7 +61,8 @@ TEST(GraphHelpers, GuidTextsRoundTripAndBadTextGivesGuidNull)
         EXPECT_EQ(c.guid, GUIDFromCString(c.text));
     }
     EXPECT_EQ(MEDIATYPE_Audio, GUIDFromCString("{73647561-0000-0010-8000-00aa00389b71}"));
-    for (const char* bad : {"", "73647561-0000-0010-8000-00AA00389B71", "{7364756}", "{zz647561-0000-0010-8000-00AA00389B71}"})
+    for (const char* bad :
+         {"", "73647561-0000-0010-8000-00AA00389B71", "{7364756}", "{zz647561-0000-0010-8000-00AA00389B71}"})
     {
         SCOPED_TRACE(bad);
         EXPECT_EQ(GUID_NULL, GUIDFromCString(bad));
@@ -94,7 +95,7 @@ TEST(MediaTypeRecords, CopiesOwnTheirFormatBlockAndCountTheirObject)
         ComPtr<IBaseFilter> counted = MakeTestFilter({L"unk", kProbeClass, {}});
         AM_MEDIA_TYPE source = {};
         source.majortype = MEDIATYPE_Audio;
-        source.pUnk = counted.CopyOut();   // the record owns this reference
+        source.pUnk = counted.CopyOut(); // the record owns this reference
         source.cbFormat = 20;
         source.pbFormat = static_cast<BYTE*>(::CoTaskMemAlloc(20));
         std::memset(source.pbFormat, 0x5A, 20);
@@ -125,4 +126,4 @@ TEST(MediaTypeRecords, CopiesOwnTheirFormatBlockAndCountTheirObject)
     }
     EXPECT_EQ(0, LiveTestObjects()) << "each copy's reference to pUnk is released exactly once";
 }
-}  // namespace
+} // namespace

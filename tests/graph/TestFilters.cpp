@@ -59,7 +59,7 @@ AM_MEDIA_TYPE* NewMediaType(const TypePair& pair, bool pcmFormat)
 // A counted object whose count starts at 1 and that deletes itself at 0.
 template <class Derived> class Counted
 {
-public:
+  public:
     Counted() { ++g_liveObjects; }
     virtual ~Counted() { --g_liveObjects; }
     ULONG AddRefImpl() { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
@@ -71,14 +71,17 @@ public:
         return static_cast<ULONG>(left);
     }
 
-private:
+  private:
     LONG m_refs = 1;
 };
 
 class PinEnumerator : public IEnumPins, public Counted<PinEnumerator>
 {
-public:
-    explicit PinEnumerator(std::vector<ComPtr<IPin>> pins, size_t position = 0) : m_pins(std::move(pins)), m_next(position) {}
+  public:
+    explicit PinEnumerator(std::vector<ComPtr<IPin>> pins, size_t position = 0)
+        : m_pins(std::move(pins)), m_next(position)
+    {
+    }
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
         if (iid != IID_IUnknown && iid != IID_IEnumPins)
@@ -114,14 +117,14 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::vector<ComPtr<IPin>> m_pins;
     size_t m_next;
 };
 
 class TypeEnumerator : public IEnumMediaTypes, public Counted<TypeEnumerator>
 {
-public:
+  public:
     TypeEnumerator(std::vector<TypePair> types, bool pcmFormat, size_t position = 0)
         : m_types(std::move(types)), m_pcmFormat(pcmFormat), m_next(position)
     {
@@ -161,7 +164,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::vector<TypePair> m_types;
     bool m_pcmFormat;
     size_t m_next;
@@ -172,7 +175,7 @@ class TestFilter;
 // A pin lives inside its filter: its count is the filter's.
 class TestPin : public IPin, public IStreamBuilder
 {
-public:
+  public:
     TestPin(TestFilter& filter, TestPinSpec spec, bool streamBuilder, HRESULT streamBuilderResult)
         : m_filter(filter), m_spec(std::move(spec)), m_streamBuilder(streamBuilder),
           m_streamBuilderResult(streamBuilderResult)
@@ -279,7 +282,7 @@ public:
 
     const TestPinSpec& Spec() const { return m_spec; }
 
-private:
+  private:
     TestFilter& m_filter;
     TestPinSpec m_spec;
     bool m_streamBuilder;
@@ -290,7 +293,7 @@ private:
 
 class TestFilter : public IBaseFilter, public Counted<TestFilter>
 {
-public:
+  public:
     explicit TestFilter(const TestFilterSpec& spec) : m_spec(spec)
     {
         for (const TestPinSpec& pin : spec.pins)
@@ -362,7 +365,7 @@ public:
     }
     STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
 
-private:
+  private:
     TestFilterSpec m_spec;
     std::vector<std::unique_ptr<TestPin>> m_pins;
     IFilterGraph* m_graph = nullptr;
@@ -400,7 +403,7 @@ STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info)
     lstrcpynW(info->achName, m_spec.name.c_str(), MAX_PIN_NAME);
     return S_OK;
 }
-}  // namespace
+} // namespace
 
 // The factory is infrastructure: it is not among the objects LiveTestObjects counts.
 struct Factory : public IClassFactory
@@ -460,11 +463,13 @@ const GUID& TestCategory()
 {
     // {5A4D0B7E-9C1F-4E5B-8E3A-2F9D6C7B1A01}
     static const GUID category = {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x1a, 0x01}};
-    static const bool created = [] {
+    static const bool created = []
+    {
         ComPtr<IFilterMapper2> mapper;
         if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
             return false;
-        return SUCCEEDED(mapper->CreateCategory(category, MERIT_NORMAL, const_cast<wchar_t*>(L"Wavelark test filters")));
+        return SUCCEEDED(
+            mapper->CreateCategory(category, MERIT_NORMAL, const_cast<wchar_t*>(L"Wavelark test filters")));
     }();
     (void)created;
     return category;
@@ -502,8 +507,8 @@ RegisteredTestFilter::RegisteredTestFilter(const TestFilterSpec& spec, DWORD mer
     registration.rgPins2 = pins.data();
     ComPtr<IFilterMapper2> mapper;
     if (SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
-        m_registered = SUCCEEDED(mapper->RegisterFilter(m_clsid, spec.name.c_str(), nullptr, &TestCategory(), nullptr,
-                                                        &registration));
+        m_registered = SUCCEEDED(
+            mapper->RegisterFilter(m_clsid, spec.name.c_str(), nullptr, &TestCategory(), nullptr, &registration));
 }
 
 RegisteredTestFilter::~RegisteredTestFilter()
@@ -511,7 +516,8 @@ RegisteredTestFilter::~RegisteredTestFilter()
     if (m_registered)
     {
         ComPtr<IFilterMapper2> mapper;
-        if (SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
+        if (SUCCEEDED(
+                ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
             (void)mapper->UnregisterFilter(&TestCategory(), nullptr, m_clsid);
     }
     (void)::CoRevokeClassObject(m_cookie);
@@ -555,7 +561,7 @@ namespace
 {
 class FilterEnumerator : public IEnumFilters, public Counted<FilterEnumerator>
 {
-public:
+  public:
     explicit FilterEnumerator(std::vector<ComPtr<IBaseFilter>> filters) : m_filters(std::move(filters)) {}
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
@@ -580,7 +586,7 @@ public:
     STDMETHODIMP Reset() override { return m_next = 0, S_OK; }
     STDMETHODIMP Clone(IEnumFilters**) override { return E_NOTIMPL; }
 
-private:
+  private:
     std::vector<ComPtr<IBaseFilter>> m_filters;
     size_t m_next = 0;
 };
@@ -588,7 +594,7 @@ private:
 // Wine's graph has no filter cache: this one forwards the graph and keeps a cache of its own.
 class CachingGraph : public IGraphBuilder, public IGraphConfig, public Counted<CachingGraph>
 {
-public:
+  public:
     explicit CachingGraph(IGraphBuilder* inner) : m_inner(inner) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
@@ -609,19 +615,28 @@ public:
     STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return m_inner->RemoveFilter(f); }
     STDMETHODIMP EnumFilters(IEnumFilters** e) override { return m_inner->EnumFilters(e); }
     STDMETHODIMP FindFilterByName(LPCWSTR n, IBaseFilter** f) override { return m_inner->FindFilterByName(n, f); }
-    STDMETHODIMP ConnectDirect(IPin* o, IPin* i, const AM_MEDIA_TYPE* t) override { return m_inner->ConnectDirect(o, i, t); }
+    STDMETHODIMP ConnectDirect(IPin* o, IPin* i, const AM_MEDIA_TYPE* t) override
+    {
+        return m_inner->ConnectDirect(o, i, t);
+    }
     STDMETHODIMP Reconnect(IPin* p) override { return m_inner->Reconnect(p); }
     STDMETHODIMP Disconnect(IPin* p) override { return m_inner->Disconnect(p); }
     STDMETHODIMP SetDefaultSyncSource() override { return m_inner->SetDefaultSyncSource(); }
     STDMETHODIMP Connect(IPin* o, IPin* i) override { return m_inner->Connect(o, i); }
     STDMETHODIMP Render(IPin* o) override { return m_inner->Render(o); }
     STDMETHODIMP RenderFile(LPCWSTR f, LPCWSTR p) override { return m_inner->RenderFile(f, p); }
-    STDMETHODIMP AddSourceFilter(LPCWSTR f, LPCWSTR n, IBaseFilter** b) override { return m_inner->AddSourceFilter(f, n, b); }
+    STDMETHODIMP AddSourceFilter(LPCWSTR f, LPCWSTR n, IBaseFilter** b) override
+    {
+        return m_inner->AddSourceFilter(f, n, b);
+    }
     STDMETHODIMP SetLogFile(DWORD_PTR h) override { return m_inner->SetLogFile(h); }
     STDMETHODIMP Abort() override { return m_inner->Abort(); }
     STDMETHODIMP ShouldOperationContinue() override { return m_inner->ShouldOperationContinue(); }
 
-    STDMETHODIMP Reconnect(IPin*, IPin*, const AM_MEDIA_TYPE*, IBaseFilter*, HANDLE, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Reconnect(IPin*, IPin*, const AM_MEDIA_TYPE*, IBaseFilter*, HANDLE, DWORD) override
+    {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP Reconfigure(IGraphConfigCallback*, PVOID, DWORD, HANDLE) override { return E_NOTIMPL; }
     STDMETHODIMP AddFilterToCache(IBaseFilter* filter) override
     {
@@ -635,7 +650,8 @@ public:
     }
     STDMETHODIMP RemoveFilterFromCache(IBaseFilter* filter) override
     {
-        const auto found = std::find_if(m_cache.begin(), m_cache.end(), [&](const ComPtr<IBaseFilter>& f) { return f.Get() == filter; });
+        const auto found = std::find_if(m_cache.begin(), m_cache.end(),
+                                        [&](const ComPtr<IBaseFilter>& f) { return f.Get() == filter; });
         if (found == m_cache.end())
             return S_FALSE;
         m_cache.erase(found);
@@ -647,11 +663,11 @@ public:
     STDMETHODIMP GetFilterFlags(IBaseFilter*, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP RemoveFilterEx(IBaseFilter*, DWORD) override { return E_NOTIMPL; }
 
-private:
+  private:
     ComPtr<IGraphBuilder> m_inner;
     std::vector<ComPtr<IBaseFilter>> m_cache;
 };
-}  // namespace
+} // namespace
 
 ComPtr<IGraphBuilder> MakeCachingGraph(IGraphBuilder* inner)
 {

@@ -22,9 +22,9 @@ struct TestPinSpec
 {
     std::wstring name;
     PIN_DIRECTION direction;
-    std::vector<TypePair> types;   // output: offered in order; input: accepted (GUID_NULL: any)
-    GUID requiredFormat = GUID_NULL;   // input: the format type a connection must name, if any
-    bool pcmFormat = false;            // output: the types carry a 44.1 kHz 16-bit stereo format
+    std::vector<TypePair> types;     // output: offered in order; input: accepted (GUID_NULL: any)
+    GUID requiredFormat = GUID_NULL; // input: the format type a connection must name, if any
+    bool pcmFormat = false;          // output: the types carry a 44.1 kHz 16-bit stereo format
 };
 
 struct TestFilterSpec
@@ -32,7 +32,7 @@ struct TestFilterSpec
     std::wstring name;
     CLSID clsid;
     std::vector<TestPinSpec> pins;
-    bool streamBuilder = false;      // the output pins answer IStreamBuilder
+    bool streamBuilder = false; // the output pins answer IStreamBuilder
     HRESULT streamBuilderResult = E_FAIL;
 };
 
@@ -47,7 +47,7 @@ ComPtr<IBaseFilter> MakeTestFilter(const TestFilterSpec& spec);
 // the destructor.
 class RegisteredTestFilter
 {
-public:
+  public:
     RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper = true);
     ~RegisteredTestFilter();
     RegisteredTestFilter(const RegisteredTestFilter&) = delete;
@@ -56,7 +56,7 @@ public:
     // How many filters the class factory has made.
     LONG Made() const;
 
-private:
+  private:
     CLSID m_clsid;
     DWORD m_cookie = 0;
     bool m_registered = false;

@@ -20,7 +20,7 @@ Report Padded(std::initializer_list<BYTE> bytes, size_t length)
 // The dialog's link against the simulated receiver, without a window.
 class ReceiverLink : public ::testing::Test
 {
-protected:
+  protected:
     void Start(const SimConfig& config)
     {
         SimulatedReceiver::Instance().Install(config);
@@ -242,4 +242,4 @@ TEST_F(ReceiverLink, OnlyAStatusZeroReportOfAKnownBandIsApplied)
         TearDown();
     }
 }
-}  // namespace
+} // namespace

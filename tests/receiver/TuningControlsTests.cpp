@@ -17,7 +17,7 @@ using Report = std::vector<BYTE>;
 
 class Session
 {
-public:
+  public:
     explicit Session(const SimConfig& config) { SimulatedReceiver::Instance().Install(config); }
     ~Session() { SimulatedReceiver::Instance().Uninstall(); }
     Session(const Session&) = delete;
@@ -69,7 +69,7 @@ void Type(HWND dialog, const std::wstring& text, bool pressEnter)
     EXPECT_TRUE(WaitUntil([&] { return WindowText(edit) == text; }));
     const size_t before = WrittenCount();
     if (pressEnter)
-        ::PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);   // through the dialog manager
+        ::PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001); // through the dialog manager
     else
         NotifyFromEdit(dialog, EN_KILLFOCUS);
     EXPECT_TRUE(WaitUntil([&] { return WrittenCount() == before + 2; })) << "one exchange";
@@ -79,8 +79,8 @@ struct ControlCase
 {
     const char* name;
     SimConfig start;
-    std::vector<std::string> actions;   // "up", "down", "am", "fm", "type:TEXT", "enter:TEXT"
-    std::vector<Report> tuneCommands;   // every C0 report written after start-up, in order
+    std::vector<std::string> actions; // "up", "down", "am", "fm", "type:TEXT", "enter:TEXT"
+    std::vector<Report> tuneCommands; // every C0 report written after start-up, in order
     const wchar_t* editText;
     bool fmChecked;
 };
@@ -118,23 +118,25 @@ TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
         SCOPED_TRACE(c.name);
         Session session(c.start);
         PlayerDialog dialog;
-        RunModal(dialog, [&](HWND window) {
-            for (const std::string& action : c.actions)
-            {
-                const size_t before = WrittenCount();
-                const std::wstring text(action.begin() + action.find(':') + 1, action.end());
-                if (action == "up" || action == "down")
-                    Spin(window, action == "up" ? -1 : 1);
-                else if (action == "am" || action == "fm")
-                    Click(window, action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM);
-                else
-                    Type(window, text, action.rfind("enter:", 0) == 0);
-                EXPECT_EQ(before + 2, WrittenCount()) << action;
-            }
-            EXPECT_EQ(c.editText, WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)));
-            EXPECT_EQ(c.fmChecked ? BST_CHECKED : BST_UNCHECKED,
-                      ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_GETCHECK, 0, 0));
-        });
+        RunModal(dialog,
+                 [&](HWND window)
+                 {
+                     for (const std::string& action : c.actions)
+                     {
+                         const size_t before = WrittenCount();
+                         const std::wstring text(action.begin() + action.find(':') + 1, action.end());
+                         if (action == "up" || action == "down")
+                             Spin(window, action == "up" ? -1 : 1);
+                         else if (action == "am" || action == "fm")
+                             Click(window, action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM);
+                         else
+                             Type(window, text, action.rfind("enter:", 0) == 0);
+                         EXPECT_EQ(before + 2, WrittenCount()) << action;
+                     }
+                     EXPECT_EQ(c.editText, WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)));
+                     EXPECT_EQ(c.fmChecked ? BST_CHECKED : BST_UNCHECKED,
+                               ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_GETCHECK, 0, 0));
+                 });
 
         const std::vector<Report> written = SimulatedReceiver::Instance().Snapshot().written;
         const size_t exchanges = 1 + 2 * c.actions.size();
@@ -178,13 +180,15 @@ TEST(TuningControls, StartUpShowsWhatTheReceiverReports)
         SCOPED_TRACE(c.name);
         Session session(c.config);
         PlayerDialog dialog;
-        RunModal(dialog, [&](HWND window) {
-            EXPECT_EQ(c.editText, WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)));
-            EXPECT_EQ(c.fmChecked ? BST_CHECKED : BST_UNCHECKED,
-                      ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_GETCHECK, 0, 0));
-            EXPECT_EQ(c.fmChecked ? BST_UNCHECKED : BST_CHECKED,
-                      ::SendDlgItemMessageW(window, IDC_RADIO_AM, BM_GETCHECK, 0, 0));
-        });
+        RunModal(dialog,
+                 [&](HWND window)
+                 {
+                     EXPECT_EQ(c.editText, WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)));
+                     EXPECT_EQ(c.fmChecked ? BST_CHECKED : BST_UNCHECKED,
+                               ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_GETCHECK, 0, 0));
+                     EXPECT_EQ(c.fmChecked ? BST_UNCHECKED : BST_CHECKED,
+                               ::SendDlgItemMessageW(window, IDC_RADIO_AM, BM_GETCHECK, 0, 0));
+                 });
     }
 }
-}  // namespace
+} // namespace

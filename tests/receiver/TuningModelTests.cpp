@@ -13,7 +13,7 @@ const Block kUntouched = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
 // The dialog's tuning state, without a window: data exchange finds no controls and does nothing.
 class TuningModel : public ::testing::Test
 {
-protected:
+  protected:
     Block Encode(int band, const char* text)
     {
         m_dialog.m_band = band;
@@ -46,13 +46,13 @@ const EncodeCase kEncodeCases[] = {
     {1, "83.3", {0xC0, 0x02, 0x1D, 0x60, 0, 0}},
     {1, "100.0", {0xC0, 0x02, 0x22, 0x98, 0, 0}},
     {1, "107.9", {0xC0, 0x02, 0x25, 0x10, 0, 0}},
-    {1, "99.99", {0xC0, 0x02, 0x22, 0x90, 0, 0}},   // cut to 99.9, not rounded
+    {1, "99.99", {0xC0, 0x02, 0x22, 0x90, 0, 0}}, // cut to 99.9, not rounded
     {1, "88.", {0xC0, 0x02, 0x1E, 0xD8, 0, 0}},
     {1, "90", {0xC0, 0x02, 0x1F, 0x78, 0, 0}},
     {0, "522", {0xC0, 0x12, 0x03, 0xCC, 0, 0}},
     {0, "0522", {0xC0, 0x12, 0x03, 0xCC, 0, 0}},
     {0, "1710", {0xC0, 0x12, 0x08, 0x70, 0, 0}},
-    {-1, "87.9", {0x80, 0, 0, 0, 0, 0}},          // no band: a query
+    {-1, "87.9", {0x80, 0, 0, 0, 0, 0}}, // no band: a query
     // Refused texts leave the block as it was.
     {1, "83.2", kUntouched},
     {1, "108.0", kUntouched},
@@ -122,8 +122,8 @@ struct TextCase
 };
 
 const TextCase kTextCases[] = {
-    {"522", true, true}, {"0954", true, true}, {"88.5", false, true}, {".5", false, true},
-    {"88.", false, true}, {"", false, false},  {"8a", false, false},  {"1.2.3", false, false},
+    {"522", true, true},  {"0954", true, true},   {"88.5", false, true}, {".5", false, true},
+    {"88.", false, true}, {"", false, false},     {"8a", false, false},  {"1.2.3", false, false},
     {"-5", false, false}, {" 9.0", false, false}, {"..", false, false},
 };
 
@@ -174,4 +174,4 @@ TEST_F(TuningModel, ApplyReportDecodesOnlyStatusZeroAndKnownBands)
     }
 }
 
-}  // namespace
+} // namespace

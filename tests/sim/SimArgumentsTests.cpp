@@ -62,4 +62,4 @@ TEST(SimArguments, ParsesStartFaultAndLogAndRefusesTheRest)
         EXPECT_EQ(c.faultValue, config.faultValue);
     }
 }
-}  // namespace
+} // namespace

@@ -23,35 +23,40 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
     search.found = window;
     return FALSE;
 }
-}  // namespace
+} // namespace
 
 INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive)
 {
     const DWORD dialogThread = ::GetCurrentThreadId();
-    std::thread driver([&] {
-        HWND window = WaitForDialog(dialogThread, nullptr);
-        if (!window)
+    std::thread driver(
+        [&]
         {
-            ADD_FAILURE() << "the dialog did not appear";
-            return;
-        }
-        // Activation moves the focus to the dialog's first control, and the desktop may still be
-        // settling the end of a previous dialog: act once the dialog has held it for a while.
-        const auto settled = [&] {
-            GUITHREADINFO info = {};
-            info.cbSize = sizeof(info);
-            return ::GetGUIThreadInfo(dialogThread, &info) && info.hwndActive == window && info.hwndFocus;
-        };
-        EXPECT_TRUE(WaitUntil([&] {
-            if (!settled())
-                return false;
-            ::Sleep(100);
-            return settled();
-        }));
-        drive(window);
-        if (::IsWindow(window))
-            ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    });
+            HWND window = WaitForDialog(dialogThread, nullptr);
+            if (!window)
+            {
+                ADD_FAILURE() << "the dialog did not appear";
+                return;
+            }
+            // Activation moves the focus to the dialog's first control, and the desktop may still be
+            // settling the end of a previous dialog: act once the dialog has held it for a while.
+            const auto settled = [&]
+            {
+                GUITHREADINFO info = {};
+                info.cbSize = sizeof(info);
+                return ::GetGUIThreadInfo(dialogThread, &info) && info.hwndActive == window && info.hwndFocus;
+            };
+            EXPECT_TRUE(WaitUntil(
+                [&]
+                {
+                    if (!settled())
+                        return false;
+                    ::Sleep(100);
+                    return settled();
+                }));
+            drive(window);
+            if (::IsWindow(window))
+                ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        });
     const INT_PTR result = dialog.DoModal();
     driver.join();
     return result;
@@ -66,7 +71,8 @@ HWND WaitForDialog(DWORD threadId, const wchar_t* caption, DWORD timeoutMs, HWND
 {
     DialogSearch search{caption, except, nullptr};
     WaitUntil(
-        [&] {
+        [&]
+        {
             ::EnumThreadWindows(threadId, MatchDialog, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr;
         },

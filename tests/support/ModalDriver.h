@@ -15,10 +15,10 @@ constexpr UINT kRunOnDialogThread = WM_APP + 0x3F0;
 // Wraps a dialog class so that the driver can run code on its thread (data exchange, state).
 template <class Base> class Drivable : public Base
 {
-public:
+  public:
     using Base::Base;
 
-protected:
+  protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
         if (message == kRunOnDialogThread)
