@@ -21,7 +21,12 @@ const MessageMapEntry<CWavelarkPlayerDlg> CWavelarkPlayerDlg::kMessageMap[] = {
     {WM_COMMAND, BN_CLICKED, IDC_RADIO_FM, &CWavelarkPlayerDlg::OnBandFm},
     {WM_COMMAND, EN_KILLFOCUS, IDC_FREQ_EDIT, &CWavelarkPlayerDlg::OnEditKillFocus},
     {WM_COMMAND, EN_CHANGE, IDC_FREQ_EDIT, &CWavelarkPlayerDlg::OnEditChange},
+    {WM_COMMAND, BN_CLICKED, IDC_PLAY, &CWavelarkPlayerDlg::OnPlay},
     {WM_COMMAND, 0, kIdOpenFinished, {}},
+    {WM_COMMAND, 0, kIdPlayCommand, &CWavelarkPlayerDlg::OnPlayCommand},
+    {WM_COMMAND, BN_CLICKED, IDC_STOP, &CWavelarkPlayerDlg::OnStop},
+    {WM_TIMER, 0, 0, &CWavelarkPlayerDlg::OnTimer},
+    {WM_COMMAND, 0, kIdTrayExit, &CWavelarkPlayerDlg::OnTrayExit},
     {WM_KEYDOWN, 0, 0, &CWavelarkPlayerDlg::OnKeyDown},
     {WM_COMMAND, EN_SETFOCUS, IDC_FREQ_EDIT, &CWavelarkPlayerDlg::OnEditSetFocus},
 };
@@ -55,6 +60,7 @@ BOOL CWavelarkPlayerDlg::OnInitDialog()
     CDialog::OnInitDialog();
     m_edit.SetEventMask(m_edit.GetEventMask() | kEditEventMask);
     ForwardEditEnterToDialog();
+    ListAudioInputDevices();
     AddAboutItemToSystemMenu();
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_mainIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_mainIcon));
@@ -68,6 +74,10 @@ BOOL CWavelarkPlayerDlg::OnInitDialog()
     WriteCommand(m_command);
     ReadReport();
     ApplyReport();
+
+    // The open runs to its end here: by the time the dialog shows, the graph is built or the
+    // open has failed.
+    HandOverSelectedDevice();
     return TRUE; // the platform focuses the first tab stop, the Play button
 }
 

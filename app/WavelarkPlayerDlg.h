@@ -5,7 +5,15 @@
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/String.h"
+#include "graph/ComPtr.h"
+#include "playback/OpenRequests.h"
 #include "receiver/ReceiverHandle.h"
+
+#include <control.h>
+#include <strmif.h>
+
+#include <memory>
+#include <string>
 
 #include <vector>
 
@@ -16,7 +24,14 @@ class CWavelarkPlayerDlg : public CDialog
     ~CWavelarkPlayerDlg() override = default;
 
     // Commands that have no control: they arrive only as posted WM_COMMANDs.
+    static constexpr UINT kIdPlayCommand = 1009;
     static constexpr UINT kIdOpenFinished = 1010;
+    static constexpr UINT kIdTrayExit = 32772;
+    // The tray icon's callback message.
+    static constexpr UINT kTrayNotify = WM_APP + 1;
+    // Timer that keeps the screen saver and display power-off away while playing.
+    static constexpr UINT_PTR kKeepAwakeTimer = 5;
+    static constexpr UINT kKeepAwakePeriodMs = 1000;
     // System-menu command of the About item; the platform uses the low four bits itself.
     static constexpr UINT kIdAboutCommand = 0x0010;
     // Key, mouse and correction notifications of the edit; not ENM_CHANGE, so the program's
@@ -36,6 +51,23 @@ class CWavelarkPlayerDlg : public CDialog
     // Members in declaration order: construction runs in this order, destruction in reverse.
     HICON m_mainIcon;
     HICON m_trayIcon;
+
+    // The playback session: the graph and its control interfaces, released in reverse order.
+    ComPtr<ICaptureGraphBuilder2> m_captureBuilder;
+    ComPtr<IGraphBuilder> m_graph;
+    ComPtr<IBaseFilter> m_audioCapture;
+    ComPtr<IMediaControl> m_mediaControl;
+    ComPtr<IMediaEventEx> m_mediaEvent;
+    ComPtr<IVideoWindow> m_videoWindow;
+    ComPtr<IBasicVideo> m_basicVideo;
+    ComPtr<IBasicAudio> m_basicAudio;
+    ComPtr<IMediaSeeking> m_mediaSeeking;
+    ComPtr<IVideoFrameStep> m_frameStep;
+    CString m_lastError; // failure text of the open; never shown
+    std::wstring m_deviceDisplayNameW;
+    DWORD m_rotCookie = 0; // running-object-table registration of m_graph, 0 when none
+    PlaybackMode m_playbackMode = PlaybackMode::None;
+    LoadState m_loadState = LoadState::Closed;
     int m_band = 0; // 0 AM, 1 FM, -1 when no band button is checked
     CString m_editText;
     CRichEditCtrl m_edit;
@@ -63,7 +95,33 @@ class CWavelarkPlayerDlg : public CDialog
     int m_vendorId = 0;
     int m_productId = 0;
     bool m_editHasFocus = false;
+    UINT m_taskbarCreatedMsg = 0;
     CSpinButtonCtrl m_spin;
+    CStringArray m_deviceFriendlyNames; // entry i of both arrays describes the i-th audio input
+    CStringArray m_deviceDisplayNames;
+    CString m_selectedDeviceName;
+
+    // Playback session.
+    void ListAudioInputDevices();
+    void HandOverSelectedDevice();
+    bool StartOpen(OpenMediaData* request);
+    void MarkClosing();
+    bool OpenRequestPipeline(OpenMediaData* request);
+    void CreateGraphObjects();
+    static HRESULT RegisterGraphInRot(IUnknown* graph, DWORD* cookie);
+    static void RevokeGraphFromRot(DWORD* cookie);
+    void ApplyDecoderSpeakerSetting();
+    void OpenCaptureDevice(const OpenDeviceData& request);
+    static bool BindFilterFromDisplayName(std::wstring displayName, IBaseFilter** filter, std::wstring& friendlyName);
+    void CompleteOpen();
+    bool BuildPreviewGraph();
+    bool InsertSmartTee(IBaseFilter* audioFilter, IPin** capturePin, IPin** previewPin);
+    static void RemoveDownstream(IBaseFilter* filter, IGraphBuilder* graph);
+    LONG GetGraphState();
+
+    // Tray icon.
+    void AddTrayIcon();
+    void DeleteTrayIcon();
 
     // Tuning model.
     static bool IsAmText(const CString& text);
@@ -82,6 +140,9 @@ class CWavelarkPlayerDlg : public CDialog
 
   protected:
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void PostNcDestroy() override;
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
 
@@ -101,6 +162,15 @@ class CWavelarkPlayerDlg : public CDialog
     void ApplyEditText();
     void SwitchToBand(int band, const CString& lastOfBand, CString& lastOfOther, const char* defaultText);
     void ForwardEditEnterToDialog();
+
+    // Play, Stop and the keep-awake timer.
+    void OnPlay();
+    void OnPlayCommand();
+    void OnStop();
+    void OnTimer(UINT_PTR id);
+
+    void OnTrayExit();
+    void ShowTrayMenu();
 
   private:
     void OpenReceiverInterface(const char* devicePath);

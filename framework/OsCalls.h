@@ -47,6 +47,8 @@ struct OsCalls
     decltype(&::SystemParametersInfoA) SystemParametersInfoA = ::SystemParametersInfoA;
     decltype(&::MessageBoxA) MessageBoxA = ::MessageBoxA;
     decltype(&::MessageBoxW) MessageBoxW = ::MessageBoxW;
+    decltype(&::GetCursorPos) GetCursorPos = ::GetCursorPos;
+    decltype(&::TrackPopupMenu) TrackPopupMenu = ::TrackPopupMenu;
 
     // Sound system and registry.
     decltype(&::DirectSoundCreate) DirectSoundCreate = ::DirectSoundCreate;

@@ -112,10 +112,11 @@ LRESULT CWnd::Route(UINT message, WPARAM wParam, LPARAM lParam)
 
     if (message == WM_NCDESTROY)
     {
+        // The handle stays readable in PostNcDestroy: the shell knows icons by their window.
         ::RemovePropW(m_hWnd, kWindowObjectProperty);
-        m_hWnd = nullptr;
         m_classProc = nullptr;
         PostNcDestroy();
+        m_hWnd = nullptr;
     }
     return result;
 }

@@ -33,7 +33,7 @@ class CWnd
     // Reached for the messages that the message map does not take; ends in the window class's
     // own procedure (for a dialog, the platform's default dialog processing).
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
-    // Called once the window is gone (after WM_NCDESTROY).
+    // Called once the window is gone (after WM_NCDESTROY); m_hWnd still names it.
     virtual void PostNcDestroy() {}
     // The message-map accessor: derived classes try their own map, then the base class's.
     virtual bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);

@@ -173,7 +173,7 @@ class TypeEnumerator : public IEnumMediaTypes, public Counted<TypeEnumerator>
 class TestFilter;
 
 // A pin lives inside its filter: its count is the filter's.
-class TestPin : public IPin, public IStreamBuilder
+class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
 {
   public:
     TestPin(TestFilter& filter, TestPinSpec spec, bool streamBuilder, HRESULT streamBuilderResult)
@@ -277,6 +277,27 @@ class TestPin : public IPin, public IStreamBuilder
     STDMETHODIMP EndFlush() override { return S_OK; }
     STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
+    STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) override
+    {
+        if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY)
+            return E_NOTIMPL;
+        if (!data || size < sizeof(GUID))
+            return E_POINTER;
+        *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
+        if (returned)
+            *returned = sizeof(GUID);
+        return S_OK;
+    }
+    STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override
+    {
+        if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY)
+            return E_NOTIMPL;
+        if (support)
+            *support = KSPROPERTY_SUPPORT_GET;
+        return S_OK;
+    }
+
     STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilderResult; }
     STDMETHODIMP Backout(IPin*, IGraphBuilder*) override { return S_OK; }
 
@@ -359,6 +380,8 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
     // The graph does not hold a reference of the filter's: DirectShow's rule against cycles.
     STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override
     {
+        if (graph && m_spec.refusesGraphs)
+            return E_FAIL;
         m_graph = graph;
         m_nameInGraph = name ? name : L"";
         return S_OK;
@@ -379,6 +402,8 @@ STDMETHODIMP TestPin::QueryInterface(REFIID iid, void** object)
         *object = static_cast<IPin*>(this);
     else if (iid == IID_IStreamBuilder && m_streamBuilder)
         *object = static_cast<IStreamBuilder*>(this);
+    else if (iid == IID_IKsPropertySet && m_spec.capture)
+        *object = static_cast<IKsPropertySet*>(this);
     else
         return *object = nullptr, E_NOINTERFACE;
     AddRef();
@@ -475,8 +500,43 @@ const GUID& TestCategory()
     return category;
 }
 
-RegisteredTestFilter::RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper)
-    : m_clsid(spec.clsid), m_factory(new Factory(spec))
+namespace
+{
+// The display name of the device that `category` lists for `clsid`, or empty.
+std::wstring FindDisplayName(const GUID& category, const CLSID& clsid)
+{
+    ComPtr<ICreateDevEnum> devices;
+    ComPtr<IEnumMoniker> monikers;
+    if (FAILED(
+            ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_ALL, IID_ICreateDevEnum, devices.PutVoid())) ||
+        devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
+        return {};
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.Put(), nullptr) == S_OK)
+    {
+        ComPtr<IPropertyBag> bag;
+        VARIANT value;
+        ::VariantInit(&value);
+        CLSID registered = GUID_NULL;
+        const bool matches = SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) &&
+                             SUCCEEDED(bag->Read(L"CLSID", &value, nullptr)) && value.vt == VT_BSTR &&
+                             SUCCEEDED(::CLSIDFromString(value.bstrVal, &registered)) && registered == clsid;
+        ::VariantClear(&value);
+        LPOLESTR name = nullptr;
+        if (matches && SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, &name)) && name)
+        {
+            std::wstring displayName = name;
+            ::CoTaskMemFree(name);
+            return displayName;
+        }
+    }
+    return {};
+}
+} // namespace
+
+RegisteredTestFilter::RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper,
+                                           const GUID* category)
+    : m_clsid(spec.clsid), m_category(category ? *category : TestCategory()), m_factory(new Factory(spec))
 {
     (void)::CoRegisterClassObject(m_clsid, static_cast<IClassFactory*>(m_factory), CLSCTX_INPROC_SERVER,
                                   REGCLS_MULTIPLEUSE, &m_cookie);
@@ -507,8 +567,9 @@ RegisteredTestFilter::RegisteredTestFilter(const TestFilterSpec& spec, DWORD mer
     registration.rgPins2 = pins.data();
     ComPtr<IFilterMapper2> mapper;
     if (SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
-        m_registered = SUCCEEDED(
-            mapper->RegisterFilter(m_clsid, spec.name.c_str(), nullptr, &TestCategory(), nullptr, &registration));
+        m_registered =
+            SUCCEEDED(mapper->RegisterFilter(m_clsid, spec.name.c_str(), nullptr, &m_category, nullptr, &registration));
+    m_displayName = FindDisplayName(m_category, m_clsid);
 }
 
 RegisteredTestFilter::~RegisteredTestFilter()
@@ -518,7 +579,7 @@ RegisteredTestFilter::~RegisteredTestFilter()
         ComPtr<IFilterMapper2> mapper;
         if (SUCCEEDED(
                 ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
-            (void)mapper->UnregisterFilter(&TestCategory(), nullptr, m_clsid);
+            (void)mapper->UnregisterFilter(&m_category, nullptr, m_clsid);
     }
     (void)::CoRevokeClassObject(m_cookie);
     m_factory->Release();
@@ -674,4 +735,38 @@ ComPtr<IGraphBuilder> MakeCachingGraph(IGraphBuilder* inner)
     ComPtr<IGraphBuilder> graph;
     graph.Attach(new CachingGraph(inner));
     return graph;
+}
+
+namespace
+{
+struct RefusingFactory : public IClassFactory
+{
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IClassFactory)
+            return *object = nullptr, E_NOINTERFACE;
+        *object = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // a static object
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** object) override
+    {
+        *object = nullptr;
+        return E_FAIL;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+RefusingFactory g_refusingFactory;
+} // namespace
+
+RefusedClass::RefusedClass(const CLSID& clsid)
+{
+    (void)::CoRegisterClassObject(clsid, &g_refusingFactory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie);
+}
+
+RefusedClass::~RefusedClass()
+{
+    (void)::CoRevokeClassObject(m_cookie);
 }

@@ -25,6 +25,7 @@ struct TestPinSpec
     std::vector<TypePair> types;     // output: offered in order; input: accepted (GUID_NULL: any)
     GUID requiredFormat = GUID_NULL; // input: the format type a connection must name, if any
     bool pcmFormat = false;          // output: the types carry a 44.1 kHz 16-bit stereo format
+    bool capture = false;            // output: reports PIN_CATEGORY_CAPTURE through IKsPropertySet
 };
 
 struct TestFilterSpec
@@ -34,6 +35,7 @@ struct TestFilterSpec
     std::vector<TestPinSpec> pins;
     bool streamBuilder = false; // the output pins answer IStreamBuilder
     HRESULT streamBuilderResult = E_FAIL;
+    bool refusesGraphs = false; // JoinFilterGraph fails, so no graph can take the filter
 };
 
 // Objects of the test filters alive now, across every class; 0 once everything is released.
@@ -48,19 +50,37 @@ ComPtr<IBaseFilter> MakeTestFilter(const TestFilterSpec& spec);
 class RegisteredTestFilter
 {
   public:
-    RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper = true);
+    RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper = true,
+                         const GUID* category = nullptr);
     ~RegisteredTestFilter();
     RegisteredTestFilter(const RegisteredTestFilter&) = delete;
     RegisteredTestFilter& operator=(const RegisteredTestFilter&) = delete;
 
     // How many filters the class factory has made.
     LONG Made() const;
+    // The display name of the registration's moniker.
+    std::wstring DisplayName() const { return m_displayName; }
 
   private:
     CLSID m_clsid;
+    GUID m_category;
+    std::wstring m_displayName;
     DWORD m_cookie = 0;
     bool m_registered = false;
     struct Factory* m_factory = nullptr;
+};
+
+// Serves `clsid` with a class factory that refuses to make anything; undone by the destructor.
+class RefusedClass
+{
+  public:
+    explicit RefusedClass(const CLSID& clsid);
+    ~RefusedClass();
+    RefusedClass(const RefusedClass&) = delete;
+    RefusedClass& operator=(const RefusedClass&) = delete;
+
+  private:
+    DWORD m_cookie = 0;
 };
 
 // A graph that forwards to `inner` and keeps a filter cache (IGraphConfig) of its own.

@@ -1,0 +1,69 @@
+// The live graph: the receiver's capture pin into a Smart Tee whose capture output our own
+// builder renders to the sound output.
+#include "app/WavelarkPlayerDlg.h"
+#include "framework/OsCalls.h"
+#include "graph/GraphBuilder.h"
+
+#include <uuids.h>
+
+bool CWavelarkPlayerDlg::BuildPreviewGraph()
+{
+    if (!m_captureBuilder)
+        return false;
+    RemoveDownstream(m_audioCapture.Get(), m_graph.Get());
+    ComPtr<IPin> capturePin;
+    ComPtr<IPin> previewPin;
+    (void)InsertSmartTee(m_audioCapture.Get(), capturePin.Put(), previewPin.Put());
+    CGraphBuilderCapture builder(m_graph.Get());
+    // Only the tee's capture output is rendered, and only when the tee has both outputs.
+    if (previewPin)
+        (void)builder.RenderPin(capturePin.Get()); // what could not be rendered just stays silent
+    return true;
+}
+
+bool CWavelarkPlayerDlg::InsertSmartTee(IBaseFilter* audioFilter, IPin** capturePin, IPin** previewPin)
+{
+    *capturePin = nullptr;
+    *previewPin = nullptr;
+    if (!audioFilter)
+        return true;
+    ComPtr<IPin> source;
+    if (FAILED(m_captureBuilder->FindPin(audioFilter, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, TRUE, 0,
+                                         source.Put())) ||
+        !source)
+    {
+        (void)Os().MessageBoxA(m_hWnd, "No audio capture pin found", nullptr, MB_OK);
+        return false;
+    }
+    ComPtr<IBaseFilter> tee;
+    if (FAILED(::CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_ALL, IID_IBaseFilter, tee.PutVoid())) || !tee ||
+        FAILED(m_graph->AddFilter(tee.Get(), L"Smart Tee (audio)")))
+        return true; // no tee: both pins stay null and nothing is rendered
+    (void)m_captureBuilder->RenderStream(nullptr, &MEDIATYPE_Audio, source.Get(), nullptr, tee.Get());
+    (void)tee->FindPin(L"Preview", previewPin);
+    (void)tee->FindPin(L"Capture", capturePin);
+    return true;
+}
+
+void CWavelarkPlayerDlg::RemoveDownstream(IBaseFilter* filter, IGraphBuilder* graph)
+{
+    ComPtr<IEnumPins> pins;
+    if (!filter || FAILED(filter->EnumPins(pins.Put())) || !pins)
+        return;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, pin.Put(), nullptr) == S_OK)
+    {
+        ComPtr<IPin> peer;
+        PIN_INFO info = {};
+        if (FAILED(pin->ConnectedTo(peer.Put())) || !peer || FAILED(peer->QueryPinInfo(&info)))
+            continue;
+        ComPtr<IBaseFilter> downstream;
+        downstream.Attach(info.pFilter);
+        if (info.dir != PINDIR_INPUT)
+            continue; // the filter's own input: upstream stays
+        RemoveDownstream(downstream.Get(), graph);
+        (void)graph->Disconnect(peer.Get());
+        (void)graph->Disconnect(pin.Get());
+        (void)graph->RemoveFilter(downstream.Get());
+    }
+}

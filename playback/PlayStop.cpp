@@ -1,0 +1,68 @@
+// Play and Stop, and the timer that keeps the screen saver and display power-off away.
+#include "app/WavelarkPlayerDlg.h"
+#include "framework/OsCalls.h"
+
+namespace
+{
+// Switching a setting off and back on restarts its countdown; a failed read skips the writes.
+void RestartCountdown(UINT getAction, UINT setAction)
+{
+    OsCalls& os = Os();
+    int active = 0;
+    if (!os.SystemParametersInfoA(getAction, 0, &active, 0))
+        return;
+    (void)os.SystemParametersInfoA(setAction, 0, nullptr, SPIF_SENDWININICHANGE);
+    (void)os.SystemParametersInfoA(setAction, static_cast<UINT>(active), nullptr, SPIF_SENDWININICHANGE);
+}
+} // namespace
+
+void CWavelarkPlayerDlg::OnPlay()
+{
+    if (m_loadState == LoadState::Loaded)
+        PostMessage(WM_COMMAND, kIdPlayCommand, 0);
+}
+
+void CWavelarkPlayerDlg::OnPlayCommand()
+{
+    if (m_loadState != LoadState::Loaded)
+        return;
+    if (m_playbackMode == PlaybackMode::Capture)
+    {
+        OAFilterState state;
+        (void)m_mediaControl->Run(); // a graph that cannot run stays silent
+        (void)m_mediaControl->GetState(INFINITE, &state);
+    }
+    ::SetTimer(m_hWnd, kKeepAwakeTimer, kKeepAwakePeriodMs, nullptr);
+}
+
+void CWavelarkPlayerDlg::OnStop()
+{
+    if (m_loadState != LoadState::Loaded)
+        return;
+    if (m_playbackMode == PlaybackMode::Capture)
+    {
+        OAFilterState state;
+        (void)m_mediaControl->Stop();
+        (void)m_mediaControl->GetState(INFINITE, &state);
+    }
+    ::KillTimer(m_hWnd, kKeepAwakeTimer);
+}
+
+LONG CWavelarkPlayerDlg::GetGraphState()
+{
+    if (m_loadState != LoadState::Loaded)
+        return -1;
+    OAFilterState state = -1;
+    (void)m_mediaControl->GetState(0, &state); // the state is what counts, not how it was reached
+    return state;
+}
+
+void CWavelarkPlayerDlg::OnTimer(UINT_PTR id)
+{
+    if (id == kKeepAwakeTimer && GetGraphState() == State_Running)
+    {
+        RestartCountdown(SPI_GETSCREENSAVEACTIVE, SPI_SETSCREENSAVEACTIVE);
+        RestartCountdown(SPI_GETPOWEROFFACTIVE, SPI_SETPOWEROFFACTIVE);
+    }
+    Default();
+}
