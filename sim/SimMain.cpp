@@ -1,5 +1,6 @@
 // WavelarkPlayerSim.exe: the real program wired to the simulated receiver.
 #include "app/WavelarkPlayerApp.h"
+#include "sim/SimAudioSource.h"
 #include "sim/SimulatedReceiver.h"
 
 #include <cstdio>
@@ -18,7 +19,11 @@ class CWavelarkPlayerSimApp : public CWavelarkPlayerApp
             return FALSE;
         }
         SimulatedReceiver::Instance().Install(config);
-        const BOOL result = CWavelarkPlayerApp::InitInstance();
+        BOOL result;
+        {
+            SimAudioDevice audio; // listed as an audio input while the dialog runs
+            result = CWavelarkPlayerApp::InitInstance();
+        }
         SimulatedReceiver::Instance().Uninstall();
         return result;
     }

@@ -83,6 +83,19 @@ SimulatedReceiver::State SimulatedReceiver::Snapshot()
             m_notifications, m_classDevsFlags};
 }
 
+bool SimulatedReceiver::Tuning(BYTE* band, WORD* code)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const bool present =
+        std::any_of(m_config.interfaces.begin(), m_config.interfaces.end(),
+                    [](const SimInterface& i) { return i.vendorId == kVendorId && i.productId == kProductId; });
+    if (!m_installed || !present || m_config.fault == SimFault::Silent || Unplugged())
+        return false;
+    *band = m_band;
+    *code = m_code;
+    return true;
+}
+
 // The caller holds m_lock.
 const SimInterface* SimulatedReceiver::InterfaceOf(HANDLE handle)
 {

@@ -67,6 +67,9 @@ class SimulatedReceiver
         DWORD classDevsFlags;
     };
     State Snapshot();
+    // What the receiver is tuned to, for its audio side; false when it does not answer (absent,
+    // silent or unplugged). Safe from any thread.
+    bool Tuning(BYTE* band, WORD* code);
 
   private:
     struct Handle
