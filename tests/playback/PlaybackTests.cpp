@@ -413,6 +413,16 @@ TEST_F(Playback, WhileRunningEachTickRestartsTheScreenSaverAndPowerOffCountdowns
                              RunOnDialogThread(window, [&] { state = dialog.GetGraphState(); });
                              return state == State_Running;
                          }));
+                     // The timer ticks by itself about once a second while the graph runs.
+                     EXPECT_TRUE(WaitUntil(
+                         [&]
+                         {
+                             bool ticked = false;
+                             RunOnDialogThread(window, [&] { ticked = !FakeSettings::calls.empty(); });
+                             return ticked;
+                         },
+                         2500));
+                     RunOnDialogThread(window, [&] { FakeSettings::calls.clear(); });
                      const std::vector<SettingCall> made = tick();
                      const std::vector<std::pair<UINT, UINT>> expected = {
                          {SPI_GETSCREENSAVEACTIVE, 0}, {SPI_SETSCREENSAVEACTIVE, 0}, {SPI_SETSCREENSAVEACTIVE, 1},
@@ -436,8 +446,21 @@ TEST_F(Playback, WhileRunningEachTickRestartsTheScreenSaverAndPowerOffCountdowns
                                                << "Stop killed it";
                                        });
                      EXPECT_TRUE(tick().empty());
-                     RunOnDialogThread(window, [&] { CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie); });
+
+                     // The tray's exit item stops a running graph before the dialog ends.
+                     ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_PLAY, BN_CLICKED), 0);
+                     EXPECT_TRUE(WaitUntil(
+                         [&]
+                         {
+                             LONG state = -1;
+                             RunOnDialogThread(window, [&] { state = dialog.GetGraphState(); });
+                             return state == State_Running;
+                         }));
+                     ::PostMessageW(window, WM_COMMAND, ID_TRAY_EXIT, 0);
+                     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
                  });
+        EXPECT_EQ(State_Stopped, dialog.GetGraphState());
+        CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
     }
     EXPECT_EQ(0, LiveTestObjects());
 }
