@@ -12,6 +12,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -55,16 +56,20 @@ bool IsOurType(const AM_MEDIA_TYPE* type)
 
 class SimSource;
 
-class TypeEnumerator : public IEnumMediaTypes
+// An enumerator over exactly one item, which `make` produces afresh for each caller.
+template <class Enum, class Item> class OneItemEnumerator : public Enum
 {
   public:
-    explicit TypeEnumerator(bool done = false) : m_done(done) {}
+    OneItemEnumerator(REFIID iid, std::function<Item*()> make, bool done = false)
+        : m_iid(iid), m_make(std::move(make)), m_done(done)
+    {
+    }
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
-        if (iid != IID_IUnknown && iid != IID_IEnumMediaTypes)
+        if (iid != IID_IUnknown && iid != m_iid)
             return *object = nullptr, E_NOINTERFACE;
         AddRef();
-        *object = static_cast<IEnumMediaTypes*>(this);
+        *object = static_cast<Enum*>(this);
         return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
@@ -75,23 +80,14 @@ class TypeEnumerator : public IEnumMediaTypes
             delete this;
         return static_cast<ULONG>(left);
     }
-    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override
+    STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override
     {
         ULONG given = 0;
         if (count > 0 && !m_done)
         {
-            auto* type = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-            auto* format = static_cast<BYTE*>(::CoTaskMemAlloc(sizeof(kFormat)));
-            if (!type || !format)
-            {
-                ::CoTaskMemFree(type);
-                ::CoTaskMemFree(format);
+            if (!(items[given] = m_make()))
                 return E_OUTOFMEMORY;
-            }
-            *type = PcmType();
-            std::memcpy(format, &kFormat, sizeof(kFormat));
-            type->pbFormat = format;
-            types[given++] = type;
+            ++given;
             m_done = true;
         }
         if (fetched)
@@ -105,17 +101,36 @@ class TypeEnumerator : public IEnumMediaTypes
         return S_OK;
     }
     STDMETHODIMP Reset() override { return m_done = false, S_OK; }
-    STDMETHODIMP Clone(IEnumMediaTypes** clone) override
+    STDMETHODIMP Clone(Enum** clone) override
     {
-        *clone = new TypeEnumerator(m_done);
+        *clone = new OneItemEnumerator(m_iid, m_make, m_done);
         return S_OK;
     }
 
   private:
-    virtual ~TypeEnumerator() = default;
+    virtual ~OneItemEnumerator() = default;
     LONG m_refs = 1;
+    IID m_iid;
+    std::function<Item*()> m_make;
     bool m_done;
 };
+
+// The one media type of the pin, as enumerators hand it out.
+AM_MEDIA_TYPE* NewPcmType()
+{
+    auto* type = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    auto* format = static_cast<BYTE*>(::CoTaskMemAlloc(sizeof(kFormat)));
+    if (!type || !format)
+    {
+        ::CoTaskMemFree(type);
+        ::CoTaskMemFree(format);
+        return nullptr;
+    }
+    *type = PcmType();
+    std::memcpy(format, &kFormat, sizeof(kFormat));
+    type->pbFormat = format;
+    return type;
+}
 
 // The filter and its one pin in one object; the pin's interfaces share the filter's count.
 class SimSource : public IBaseFilter
@@ -239,7 +254,7 @@ class SimSource : public IBaseFilter
         STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override { return IsOurType(type) ? S_OK : S_FALSE; }
         STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
         {
-            *types = new TypeEnumerator();
+            *types = new OneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(IID_IEnumMediaTypes, &NewPcmType);
             return S_OK;
         }
         STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
@@ -297,58 +312,6 @@ class SimSource : public IBaseFilter
     std::thread m_delivery;
 };
 
-class PinEnumerator : public IEnumPins
-{
-  public:
-    PinEnumerator(IPin* pin, bool done) : m_pin(pin), m_done(done) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IEnumPins)
-            return *object = nullptr, E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<IEnumPins*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG left = ::InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override
-    {
-        ULONG given = 0;
-        if (count > 0 && !m_done)
-        {
-            pins[given++] = m_pin.CopyOut();
-            m_done = true;
-        }
-        if (fetched)
-            *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override
-    {
-        if (count > 0)
-            m_done = true;
-        return S_OK;
-    }
-    STDMETHODIMP Reset() override { return m_done = false, S_OK; }
-    STDMETHODIMP Clone(IEnumPins** clone) override
-    {
-        *clone = new PinEnumerator(m_pin.Get(), m_done);
-        return S_OK;
-    }
-
-  private:
-    virtual ~PinEnumerator() = default;
-    LONG m_refs = 1;
-    ComPtr<IPin> m_pin;
-    bool m_done;
-};
-
 STDMETHODIMP SimSource::QueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter || iid == IID_IBaseFilter)
@@ -363,7 +326,12 @@ STDMETHODIMP SimSource::QueryInterface(REFIID iid, void** object)
 
 STDMETHODIMP SimSource::EnumPins(IEnumPins** pins)
 {
-    *pins = new PinEnumerator(&m_pin, false);
+    *pins = new OneItemEnumerator<IEnumPins, IPin>(IID_IEnumPins,
+                                                   [this]
+                                                   {
+                                                       m_pin.AddRef();
+                                                       return static_cast<IPin*>(&m_pin);
+                                                   });
     return S_OK;
 }
 

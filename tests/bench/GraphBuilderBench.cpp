@@ -31,8 +31,8 @@ std::vector<std::unique_ptr<RegisteredTestFilter>> RegisterDecoys()
         const TypePair takes =
             pcm ? TypePair{MEDIATYPE_Audio, MEDIASUBTYPE_PCM} : TypePair{BenchGuid(0x50, i), BenchGuid(0x51, i)};
         const DWORD merit = pcm ? 0x100000u + i : 0x200001u + 0x30000u * i;
-        const TestFilterSpec spec = {L"Decoy", BenchGuid(0x52, i), {{L"In", PINDIR_INPUT, {takes}}}};
-        decoys.push_back(std::make_unique<RegisteredTestFilter>(spec, merit));
+        const TestFilterShape shape = {L"Decoy", BenchGuid(0x52, i), {{L"In", PINDIR_INPUT, {takes}}}};
+        decoys.push_back(std::make_unique<RegisteredTestFilter>(shape, merit));
     }
     return decoys;
 }
@@ -50,10 +50,10 @@ double RenderOnce(bool ours, std::vector<std::wstring>* chain = nullptr)
     ComPtr<IGraphBuilder> graph;
     if (FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder, graph.PutVoid())))
         return -1;
-    TestFilterSpec spec = {
+    TestFilterShape shape = {
         L"PCM source", BenchGuid(0x53, 0), {{L"Out", PINDIR_OUTPUT, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}}};
-    spec.pins[0].pcmFormat = true;
-    ComPtr<IBaseFilter> source = MakeTestFilter(spec);
+    shape.pins[0].pcmFormat = true;
+    ComPtr<IBaseFilter> source = MakeTestFilter(shape);
     graph->AddFilter(source.Get(), L"PCM source");
     ComPtr<IPin> pin = FindPin(source.Get(), L"Out");
 

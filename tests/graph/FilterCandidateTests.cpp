@@ -321,11 +321,11 @@ TEST(CandidateOrder, MeritFirstThenExactMatches)
 TEST(FilterCandidate, FromAMonikerTakesNameClassMeritAndInputTypes)
 {
     {
-        const TestFilterSpec spec = {
+        const TestFilterShape shape = {
             L"Wavelark candidate",
             kCandidateClass,
             {{L"In", PINDIR_INPUT, {{kMajor, kSub}}}, {L"Out", PINDIR_OUTPUT, {{kSub, kMajor}}}}};
-        RegisteredTestFilter registered(spec, 0x600000);
+        RegisteredTestFilter registered(shape, 0x600000);
         ComPtr<ICreateDevEnum> devices;
         ASSERT_HRESULT_SUCCEEDED(
             ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_ALL, IID_ICreateDevEnum, devices.PutVoid()));
@@ -366,7 +366,8 @@ TEST(FilterCandidate, FromAMonikerTakesNameClassMeritAndInputTypes)
 // A candidate from a class identifier reads the class key and the filter-category instance key.
 TEST(FilterCandidate, FromAClassIdentifierPrefersTheInstanceFriendlyName)
 {
-    const TestFilterSpec spec = {L"Instance friendly name", kCandidateClass, {{L"In", PINDIR_INPUT, {{kMajor, kSub}}}}};
+    const TestFilterShape shape = {
+        L"Instance friendly name", kCandidateClass, {{L"In", PINDIR_INPUT, {{kMajor, kSub}}}}};
     const std::string classKey = std::string("CLSID\\") + CStringFromGUID(kCandidateClass).GetString();
     ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueA(HKEY_CLASSES_ROOT, classKey.c_str(), REG_SZ, "Class key name", 14));
     {
@@ -379,7 +380,7 @@ TEST(FilterCandidate, FromAClassIdentifierPrefersTheInstanceFriendlyName)
         EXPECT_EQ(MERIT64_DEFAULT, classOnly.m_merit) << "no record, the merit given";
         EXPECT_TRUE(classOnly.m_types.empty());
 
-        RegisteredTestFilter registered(spec, 0x600000, false);
+        RegisteredTestFilter registered(shape, 0x600000, false);
         ComPtr<IFilterMapper2> mapper;
         ASSERT_HRESULT_SUCCEEDED(
             ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid()));
@@ -392,7 +393,7 @@ TEST(FilterCandidate, FromAClassIdentifierPrefersTheInstanceFriendlyName)
         registration.dwMerit = 0x600000;
         registration.cPins2 = 1;
         registration.rgPins2 = &pin;
-        ASSERT_HRESULT_SUCCEEDED(mapper->RegisterFilter(kCandidateClass, spec.name.c_str(), nullptr,
+        ASSERT_HRESULT_SUCCEEDED(mapper->RegisterFilter(kCandidateClass, shape.name.c_str(), nullptr,
                                                         &CLSID_LegacyAmFilterCategory, nullptr, &registration));
         const Probe registeredCandidate(kCandidateClass);
         EXPECT_EQ(L"Instance friendly name", registeredCandidate.m_name);

@@ -29,35 +29,35 @@ const TypePair kStreamAny = {MEDIATYPE_Stream, GUID_NULL};
 const CLSID kBlockedForEveryBuilder = {0x48025243, 0x2d39, 0x11ce, {0x87, 0x5d, 0x00, 0x60, 0x8c, 0xb7, 0x80, 0x66}};
 const CLSID kBlockedForCapture = {0xd3cd7858, 0x971a, 0x4838, {0xac, 0xec, 0x40, 0xca, 0x5d, 0x52, 0x9d, 0xc8}};
 
-TestFilterSpec Renderer(const wchar_t* name, const CLSID& clsid, TypePair takes)
+TestFilterShape Renderer(const wchar_t* name, const CLSID& clsid, TypePair takes)
 {
     return {name, clsid, {{L"In", PINDIR_INPUT, {takes}}}};
 }
 
-TestFilterSpec Transform(const wchar_t* name, const CLSID& clsid, TypePair takes, std::vector<TestPinSpec> outputs)
+TestFilterShape Transform(const wchar_t* name, const CLSID& clsid, TypePair takes, std::vector<TestPinShape> outputs)
 {
-    TestFilterSpec spec = {name, clsid, {{L"In", PINDIR_INPUT, {takes}}}};
-    spec.pins.insert(spec.pins.end(), outputs.begin(), outputs.end());
-    return spec;
+    TestFilterShape shape = {name, clsid, {{L"In", PINDIR_INPUT, {takes}}}};
+    shape.pins.insert(shape.pins.end(), outputs.begin(), outputs.end());
+    return shape;
 }
 
-const TestFilterSpec kRendererA = Renderer(L"Renderer A", TestGuid(0x20), kTypeA);
-const TestFilterSpec kRendererC = Renderer(L"Renderer C", TestGuid(0x21), kTypeC);
-const TestFilterSpec kDecoderToB =
+const TestFilterShape kRendererA = Renderer(L"Renderer A", TestGuid(0x20), kTypeA);
+const TestFilterShape kRendererC = Renderer(L"Renderer C", TestGuid(0x21), kTypeC);
+const TestFilterShape kDecoderToB =
     Transform(L"Decoder to B", TestGuid(0x22), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeB}}});
-const TestFilterSpec kDecoderToC =
+const TestFilterShape kDecoderToC =
     Transform(L"Decoder to C", TestGuid(0x23), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeC}}});
-const TestFilterSpec kLoop = Transform(L"Loop", TestGuid(0x24), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeA}}});
-const TestFilterSpec kSplitter = Transform(L"Splitter", TestGuid(0x25), kTypeA,
-                                           {{L"One", PINDIR_OUTPUT, {kTypeA}}, {L"Two", PINDIR_OUTPUT, {kTypeZ}}});
-const TestFilterSpec kBlockedAll = Renderer(L"Blocked everywhere", kBlockedForEveryBuilder, kTypeA);
-const TestFilterSpec kBlockedCapture = Renderer(L"Blocked in capture", kBlockedForCapture, kTypeA);
+const TestFilterShape kLoop = Transform(L"Loop", TestGuid(0x24), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeA}}});
+const TestFilterShape kSplitter = Transform(L"Splitter", TestGuid(0x25), kTypeA,
+                                            {{L"One", PINDIR_OUTPUT, {kTypeA}}, {L"Two", PINDIR_OUTPUT, {kTypeZ}}});
+const TestFilterShape kBlockedAll = Renderer(L"Blocked everywhere", kBlockedForEveryBuilder, kTypeA);
+const TestFilterShape kBlockedCapture = Renderer(L"Blocked in capture", kBlockedForCapture, kTypeA);
 
-TestFilterSpec StreamParser(const wchar_t* name, BYTE last, TypePair takes)
+TestFilterShape StreamParser(const wchar_t* name, BYTE last, TypePair takes)
 {
-    TestFilterSpec spec = Renderer(name, TestGuid(last), takes);
-    spec.pins[0].requiredFormat = FORMAT_None;
-    return spec;
+    TestFilterShape shape = Renderer(name, TestGuid(last), takes);
+    shape.pins[0].requiredFormat = FORMAT_None;
+    return shape;
 }
 
 enum class Kind
@@ -94,13 +94,13 @@ class GraphBuilding : public ::testing::Test
         m_graph.Reset();
         EXPECT_EQ(0, LiveTestObjects()) << "a test object is still referenced";
     }
-    ComPtr<IPin> AddSource(std::vector<TestPinSpec> outputs, bool streamBuilder = false,
+    ComPtr<IPin> AddSource(std::vector<TestPinShape> outputs, bool streamBuilder = false,
                            HRESULT streamBuilderResult = E_FAIL)
     {
-        TestFilterSpec spec = {L"Source", TestGuid(0x10), std::move(outputs), streamBuilder, streamBuilderResult};
-        m_source = MakeTestFilter(spec);
+        TestFilterShape shape = {L"Source", TestGuid(0x10), std::move(outputs), streamBuilder, streamBuilderResult};
+        m_source = MakeTestFilter(shape);
         EXPECT_HRESULT_SUCCEEDED(m_graph->AddFilter(m_source.Get(), L"Source"));
-        return FindPin(m_source.Get(), spec.pins.back().name.c_str());
+        return FindPin(m_source.Get(), shape.pins.back().name.c_str());
     }
     std::vector<std::wstring> SortedNames()
     {
@@ -115,7 +115,7 @@ class GraphBuilding : public ::testing::Test
 
 struct Registration
 {
-    TestFilterSpec spec;
+    TestFilterShape shape;
     DWORD merit;
     LONG made; // filters made of it, or -1 when it does not matter
 };
@@ -206,7 +206,7 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
         SCOPED_TRACE(c.name);
         std::vector<std::unique_ptr<RegisteredTestFilter>> registered;
         for (const Registration& r : c.registered)
-            registered.push_back(std::make_unique<RegisteredTestFilter>(r.spec, r.merit));
+            registered.push_back(std::make_unique<RegisteredTestFilter>(r.shape, r.merit));
         ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, c.sourceTypes}});
         {
             std::unique_ptr<CGraphBuilder> builder = MakeBuilder(c.kind, m_graph.Get());

@@ -176,8 +176,8 @@ class TestFilter;
 class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
 {
   public:
-    TestPin(TestFilter& filter, TestPinSpec spec, bool streamBuilder, HRESULT streamBuilderResult)
-        : m_filter(filter), m_spec(std::move(spec)), m_streamBuilder(streamBuilder),
+    TestPin(TestFilter& filter, TestPinShape shape, bool streamBuilder, HRESULT streamBuilderResult)
+        : m_filter(filter), m_shape(std::move(shape)), m_streamBuilder(streamBuilder),
           m_streamBuilderResult(streamBuilderResult)
     {
     }
@@ -190,11 +190,11 @@ class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
     {
         if (m_peer)
             return VFW_E_ALREADY_CONNECTED;
-        if (m_spec.direction != PINDIR_OUTPUT || !receiver)
+        if (m_shape.direction != PINDIR_OUTPUT || !receiver)
             return E_UNEXPECTED;
-        for (const TypePair& offered : m_spec.types)
+        for (const TypePair& offered : m_shape.types)
         {
-            AM_MEDIA_TYPE candidate = TypeOf(offered, m_spec.pcmFormat);
+            AM_MEDIA_TYPE candidate = TypeOf(offered, m_shape.pcmFormat);
             if (type)
             {
                 if ((type->majortype != GUID_NULL && type->majortype != offered.major) ||
@@ -216,10 +216,10 @@ class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
     {
         if (m_peer)
             return VFW_E_ALREADY_CONNECTED;
-        if (m_spec.direction != PINDIR_INPUT || !connector || !type)
+        if (m_shape.direction != PINDIR_INPUT || !connector || !type)
             return E_UNEXPECTED;
-        if (!Accepts(m_spec.types, *type) ||
-            (m_spec.requiredFormat != GUID_NULL && type->formattype != m_spec.requiredFormat))
+        if (!Accepts(m_shape.types, *type) ||
+            (m_shape.requiredFormat != GUID_NULL && type->formattype != m_shape.requiredFormat))
             return VFW_E_TYPE_NOT_ACCEPTED;
         m_peer = ComPtr<IPin>(connector);
         m_type = {type->majortype, type->subtype};
@@ -249,26 +249,26 @@ class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
     STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
     STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override
     {
-        *direction = m_spec.direction;
+        *direction = m_shape.direction;
         return S_OK;
     }
     STDMETHODIMP QueryId(LPWSTR* id) override
     {
-        const size_t bytes = (m_spec.name.size() + 1) * sizeof(wchar_t);
+        const size_t bytes = (m_shape.name.size() + 1) * sizeof(wchar_t);
         *id = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
         if (!*id)
             return E_OUTOFMEMORY;
-        memcpy(*id, m_spec.name.c_str(), bytes);
+        memcpy(*id, m_shape.name.c_str(), bytes);
         return S_OK;
     }
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override
     {
-        return type && Accepts(m_spec.types, *type) ? S_OK : S_FALSE;
+        return type && Accepts(m_shape.types, *type) ? S_OK : S_FALSE;
     }
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
     {
-        *types = new TypeEnumerator(m_spec.direction == PINDIR_OUTPUT ? m_spec.types : std::vector<TypePair>(),
-                                    m_spec.pcmFormat);
+        *types = new TypeEnumerator(m_shape.direction == PINDIR_OUTPUT ? m_shape.types : std::vector<TypePair>(),
+                                    m_shape.pcmFormat);
         return S_OK;
     }
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
@@ -301,11 +301,11 @@ class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
     STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilderResult; }
     STDMETHODIMP Backout(IPin*, IGraphBuilder*) override { return S_OK; }
 
-    const TestPinSpec& Spec() const { return m_spec; }
+    const TestPinShape& Shape() const { return m_shape; }
 
   private:
     TestFilter& m_filter;
-    TestPinSpec m_spec;
+    TestPinShape m_shape;
     bool m_streamBuilder;
     HRESULT m_streamBuilderResult;
     ComPtr<IPin> m_peer;
@@ -315,11 +315,11 @@ class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
 class TestFilter : public IBaseFilter, public Counted<TestFilter>
 {
   public:
-    explicit TestFilter(const TestFilterSpec& spec) : m_spec(spec)
+    explicit TestFilter(const TestFilterShape& shape) : m_shape(shape)
     {
-        for (const TestPinSpec& pin : spec.pins)
-            m_pins.push_back(std::make_unique<TestPin>(*this, pin, spec.streamBuilder && pin.direction == PINDIR_OUTPUT,
-                                                       spec.streamBuilderResult));
+        for (const TestPinShape& pin : shape.pins)
+            m_pins.push_back(std::make_unique<TestPin>(
+                *this, pin, shape.streamBuilder && pin.direction == PINDIR_OUTPUT, shape.streamBuilderResult));
     }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
@@ -338,7 +338,7 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
 
     STDMETHODIMP GetClassID(CLSID* clsid) override
     {
-        *clsid = m_spec.clsid;
+        *clsid = m_shape.clsid;
         return S_OK;
     }
     STDMETHODIMP Stop() override { return m_state = State_Stopped, S_OK; }
@@ -359,7 +359,7 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
     {
         for (const auto& candidate : m_pins)
         {
-            if (candidate->Spec().name == id)
+            if (candidate->Shape().name == id)
             {
                 *pin = candidate.get();
                 (*pin)->AddRef();
@@ -380,7 +380,7 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
     // The graph does not hold a reference of the filter's: DirectShow's rule against cycles.
     STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override
     {
-        if (graph && m_spec.refusesGraphs)
+        if (graph && m_shape.refusesGraphs)
             return E_FAIL;
         m_graph = graph;
         m_nameInGraph = name ? name : L"";
@@ -389,7 +389,7 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
     STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
 
   private:
-    TestFilterSpec m_spec;
+    TestFilterShape m_shape;
     std::vector<std::unique_ptr<TestPin>> m_pins;
     IFilterGraph* m_graph = nullptr;
     std::wstring m_nameInGraph;
@@ -402,7 +402,7 @@ STDMETHODIMP TestPin::QueryInterface(REFIID iid, void** object)
         *object = static_cast<IPin*>(this);
     else if (iid == IID_IStreamBuilder && m_streamBuilder)
         *object = static_cast<IStreamBuilder*>(this);
-    else if (iid == IID_IKsPropertySet && m_spec.capture)
+    else if (iid == IID_IKsPropertySet && m_shape.capture)
         *object = static_cast<IKsPropertySet*>(this);
     else
         return *object = nullptr, E_NOINTERFACE;
@@ -424,8 +424,8 @@ STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info)
 {
     info->pFilter = &m_filter;
     m_filter.AddRef();
-    info->dir = m_spec.direction;
-    lstrcpynW(info->achName, m_spec.name.c_str(), MAX_PIN_NAME);
+    info->dir = m_shape.direction;
+    lstrcpynW(info->achName, m_shape.name.c_str(), MAX_PIN_NAME);
     return S_OK;
 }
 } // namespace
@@ -433,7 +433,7 @@ STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info)
 // The factory is infrastructure: it is not among the objects LiveTestObjects counts.
 struct Factory : public IClassFactory
 {
-    explicit Factory(const TestFilterSpec& spec) : m_spec(spec) {}
+    explicit Factory(const TestFilterShape& shape) : m_shape(shape) {}
     virtual ~Factory() = default;
     ULONG AddRefImpl() { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
     ULONG ReleaseImpl()
@@ -458,7 +458,7 @@ struct Factory : public IClassFactory
         *object = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        auto* filter = new TestFilter(m_spec);
+        auto* filter = new TestFilter(m_shape);
         const HRESULT result = filter->QueryInterface(iid, object);
         filter->Release();
         if (SUCCEEDED(result))
@@ -467,7 +467,7 @@ struct Factory : public IClassFactory
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
-    TestFilterSpec m_spec;
+    TestFilterShape m_shape;
     std::atomic<LONG> m_made{0};
     LONG m_refs = 1;
 };
@@ -477,10 +477,10 @@ LONG LiveTestObjects()
     return g_liveObjects.load();
 }
 
-ComPtr<IBaseFilter> MakeTestFilter(const TestFilterSpec& spec)
+ComPtr<IBaseFilter> MakeTestFilter(const TestFilterShape& shape)
 {
     ComPtr<IBaseFilter> filter;
-    filter.Attach(new TestFilter(spec));
+    filter.Attach(new TestFilter(shape));
     return filter;
 }
 
@@ -534,9 +534,9 @@ std::wstring FindDisplayName(const GUID& category, const CLSID& clsid)
 }
 } // namespace
 
-RegisteredTestFilter::RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper,
+RegisteredTestFilter::RegisteredTestFilter(const TestFilterShape& shape, DWORD merit, bool withMapper,
                                            const GUID* category)
-    : m_clsid(spec.clsid), m_category(category ? *category : TestCategory()), m_factory(new Factory(spec))
+    : m_clsid(shape.clsid), m_category(category ? *category : TestCategory()), m_factory(new Factory(shape))
 {
     (void)::CoRegisterClassObject(m_clsid, static_cast<IClassFactory*>(m_factory), CLSCTX_INPROC_SERVER,
                                   REGCLS_MULTIPLEUSE, &m_cookie);
@@ -544,17 +544,17 @@ RegisteredTestFilter::RegisteredTestFilter(const TestFilterSpec& spec, DWORD mer
         return;
     std::vector<std::vector<REGPINTYPES>> types;
     std::vector<REGFILTERPINS2> pins;
-    for (const TestPinSpec& pin : spec.pins)
+    for (const TestPinShape& pin : shape.pins)
     {
         std::vector<REGPINTYPES> pinTypes;
         for (const TypePair& pair : pin.types)
             pinTypes.push_back({&pair.major, &pair.subtype});
         types.push_back(std::move(pinTypes));
     }
-    for (size_t i = 0; i < spec.pins.size(); ++i)
+    for (size_t i = 0; i < shape.pins.size(); ++i)
     {
         REGFILTERPINS2 pin = {};
-        pin.dwFlags = spec.pins[i].direction == PINDIR_OUTPUT ? REG_PINFLAG_B_OUTPUT : 0;
+        pin.dwFlags = shape.pins[i].direction == PINDIR_OUTPUT ? REG_PINFLAG_B_OUTPUT : 0;
         pin.cInstances = 1;
         pin.nMediaTypes = static_cast<UINT>(types[i].size());
         pin.lpMediaType = types[i].data();
@@ -567,8 +567,8 @@ RegisteredTestFilter::RegisteredTestFilter(const TestFilterSpec& spec, DWORD mer
     registration.rgPins2 = pins.data();
     ComPtr<IFilterMapper2> mapper;
     if (SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
-        m_registered =
-            SUCCEEDED(mapper->RegisterFilter(m_clsid, spec.name.c_str(), nullptr, &m_category, nullptr, &registration));
+        m_registered = SUCCEEDED(
+            mapper->RegisterFilter(m_clsid, shape.name.c_str(), nullptr, &m_category, nullptr, &registration));
     m_displayName = FindDisplayName(m_category, m_clsid);
 }
 

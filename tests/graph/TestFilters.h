@@ -18,7 +18,7 @@ struct TypePair
     GUID subtype;
 };
 
-struct TestPinSpec
+struct TestPinShape
 {
     std::wstring name;
     PIN_DIRECTION direction;
@@ -28,11 +28,11 @@ struct TestPinSpec
     bool capture = false;            // output: reports PIN_CATEGORY_CAPTURE through IKsPropertySet
 };
 
-struct TestFilterSpec
+struct TestFilterShape
 {
     std::wstring name;
     CLSID clsid;
-    std::vector<TestPinSpec> pins;
+    std::vector<TestPinShape> pins;
     bool streamBuilder = false; // the output pins answer IStreamBuilder
     HRESULT streamBuilderResult = E_FAIL;
     bool refusesGraphs = false; // JoinFilterGraph fails, so no graph can take the filter
@@ -41,16 +41,16 @@ struct TestFilterSpec
 // Objects of the test filters alive now, across every class; 0 once everything is released.
 LONG LiveTestObjects();
 
-// A new filter object of `spec`, outside any registration.
-ComPtr<IBaseFilter> MakeTestFilter(const TestFilterSpec& spec);
+// A new filter object of `shape`, outside any registration.
+ComPtr<IBaseFilter> MakeTestFilter(const TestFilterShape& shape);
 
-// Serves `spec` in-process under its class identifier and registers it with the filter mapper
+// Serves `shape` in-process under its class identifier and registers it with the filter mapper
 // in the test category at `merit`, its input pins' types as the registered types. Undone by
 // the destructor.
 class RegisteredTestFilter
 {
   public:
-    RegisteredTestFilter(const TestFilterSpec& spec, DWORD merit, bool withMapper = true,
+    RegisteredTestFilter(const TestFilterShape& shape, DWORD merit, bool withMapper = true,
                          const GUID* category = nullptr);
     ~RegisteredTestFilter();
     RegisteredTestFilter(const RegisteredTestFilter&) = delete;

@@ -25,13 +25,13 @@ constexpr GUID PlaybackGuid(BYTE last)
 
 const TypePair kPcm = {MEDIATYPE_Audio, MEDIASUBTYPE_PCM};
 
-TestFilterSpec CaptureSource(const wchar_t* name, BYTE last, bool capturePin = true, bool refusesGraphs = false)
+TestFilterShape CaptureSource(const wchar_t* name, BYTE last, bool capturePin = true, bool refusesGraphs = false)
 {
-    TestFilterSpec spec = {name, PlaybackGuid(last), {{L"Capture", PINDIR_OUTPUT, {kPcm}}}};
-    spec.pins[0].pcmFormat = true;
-    spec.pins[0].capture = capturePin;
-    spec.refusesGraphs = refusesGraphs;
-    return spec;
+    TestFilterShape shape = {name, PlaybackGuid(last), {{L"Capture", PINDIR_OUTPUT, {kPcm}}}};
+    shape.pins[0].pcmFormat = true;
+    shape.pins[0].capture = capturePin;
+    shape.refusesGraphs = refusesGraphs;
+    return shape;
 }
 
 // The OS calls of the playback side, observed and answered by the test.
@@ -182,7 +182,7 @@ struct OpenFailureCase
 {
     const char* name;
     const wchar_t* displayName; // null: the registered test device's own
-    TestFilterSpec device;
+    TestFilterShape device;
     Setup setup;
     const char* failure;
 };
