@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace
@@ -75,28 +76,31 @@ template <class Derived> class Counted
     LONG m_refs = 1;
 };
 
-class PinEnumerator : public IEnumPins, public Counted<PinEnumerator>
+// An enumerator over a snapshot of items; `give` makes what the caller receives for one item.
+template <class Enum, class Item, class Stored>
+class VectorEnumerator : public Enum, public Counted<VectorEnumerator<Enum, Item, Stored>>
 {
   public:
-    explicit PinEnumerator(std::vector<ComPtr<IPin>> pins, size_t position = 0)
-        : m_pins(std::move(pins)), m_next(position)
+    using Give = std::function<Item*(const Stored&)>;
+    VectorEnumerator(REFIID iid, std::vector<Stored> items, Give give, size_t position = 0)
+        : m_iid(iid), m_items(std::move(items)), m_give(std::move(give)), m_next(position)
     {
     }
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
-        if (iid != IID_IUnknown && iid != IID_IEnumPins)
+        if (iid != IID_IUnknown && iid != m_iid)
             return *object = nullptr, E_NOINTERFACE;
         AddRef();
-        *object = static_cast<IEnumPins*>(this);
+        *object = static_cast<Enum*>(this);
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
-    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override
+    STDMETHODIMP_(ULONG) AddRef() override { return this->AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return this->ReleaseImpl(); }
+    STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override
     {
         ULONG given = 0;
-        for (; given < count && m_next < m_pins.size(); ++given)
-            pins[given] = m_pins[m_next++].CopyOut();
+        for (; given < count && m_next < m_items.size(); ++given)
+            items[given] = m_give(m_items[m_next++]);
         if (fetched)
             *fetched = given;
         return given == count ? S_OK : S_FALSE;
@@ -104,71 +108,30 @@ class PinEnumerator : public IEnumPins, public Counted<PinEnumerator>
     STDMETHODIMP Skip(ULONG count) override
     {
         m_next += count;
-        return m_next <= m_pins.size() ? S_OK : S_FALSE;
+        return m_next <= m_items.size() ? S_OK : S_FALSE;
     }
     STDMETHODIMP Reset() override
     {
         m_next = 0;
         return S_OK;
     }
-    STDMETHODIMP Clone(IEnumPins** clone) override
+    STDMETHODIMP Clone(Enum** clone) override
     {
-        *clone = new PinEnumerator(m_pins, m_next);
+        *clone = new VectorEnumerator(m_iid, m_items, m_give, m_next);
         return S_OK;
     }
 
   private:
-    std::vector<ComPtr<IPin>> m_pins;
+    IID m_iid;
+    std::vector<Stored> m_items;
+    Give m_give;
     size_t m_next;
 };
 
-class TypeEnumerator : public IEnumMediaTypes, public Counted<TypeEnumerator>
+template <class Interface> Interface* CopyOf(const ComPtr<Interface>& item)
 {
-  public:
-    TypeEnumerator(std::vector<TypePair> types, bool pcmFormat, size_t position = 0)
-        : m_types(std::move(types)), m_pcmFormat(pcmFormat), m_next(position)
-    {
-    }
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IEnumMediaTypes)
-            return *object = nullptr, E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<IEnumMediaTypes*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
-    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override
-    {
-        ULONG given = 0;
-        for (; given < count && m_next < m_types.size(); ++given)
-            types[given] = NewMediaType(m_types[m_next++], m_pcmFormat);
-        if (fetched)
-            *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override
-    {
-        m_next += count;
-        return m_next <= m_types.size() ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override
-    {
-        m_next = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumMediaTypes** clone) override
-    {
-        *clone = new TypeEnumerator(m_types, m_pcmFormat, m_next);
-        return S_OK;
-    }
-
-  private:
-    std::vector<TypePair> m_types;
-    bool m_pcmFormat;
-    size_t m_next;
-};
+    return item.CopyOut();
+}
 
 class TestFilter;
 
@@ -267,8 +230,10 @@ class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
     }
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
     {
-        *types = new TypeEnumerator(m_shape.direction == PINDIR_OUTPUT ? m_shape.types : std::vector<TypePair>(),
-                                    m_shape.pcmFormat);
+        const bool pcm = m_shape.pcmFormat;
+        *types = new VectorEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE, TypePair>(
+            IID_IEnumMediaTypes, m_shape.direction == PINDIR_OUTPUT ? m_shape.types : std::vector<TypePair>(),
+            [pcm](const TypePair& pair) { return NewMediaType(pair, pcm); });
         return S_OK;
     }
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
@@ -352,7 +317,7 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
         std::vector<ComPtr<IPin>> all;
         for (const auto& pin : m_pins)
             all.emplace_back(static_cast<IPin*>(pin.get()));
-        *pins = new PinEnumerator(std::move(all));
+        *pins = new VectorEnumerator<IEnumPins, IPin, ComPtr<IPin>>(IID_IEnumPins, std::move(all), &CopyOf<IPin>);
         return S_OK;
     }
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override
@@ -620,38 +585,6 @@ ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name)
 
 namespace
 {
-class FilterEnumerator : public IEnumFilters, public Counted<FilterEnumerator>
-{
-  public:
-    explicit FilterEnumerator(std::vector<ComPtr<IBaseFilter>> filters) : m_filters(std::move(filters)) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IEnumFilters)
-            return *object = nullptr, E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<IEnumFilters*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
-    STDMETHODIMP Next(ULONG count, IBaseFilter** filters, ULONG* fetched) override
-    {
-        ULONG given = 0;
-        for (; given < count && m_next < m_filters.size(); ++given)
-            filters[given] = m_filters[m_next++].CopyOut();
-        if (fetched)
-            *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override { return m_next += count, m_next <= m_filters.size() ? S_OK : S_FALSE; }
-    STDMETHODIMP Reset() override { return m_next = 0, S_OK; }
-    STDMETHODIMP Clone(IEnumFilters**) override { return E_NOTIMPL; }
-
-  private:
-    std::vector<ComPtr<IBaseFilter>> m_filters;
-    size_t m_next = 0;
-};
-
 // Wine's graph has no filter cache: this one forwards the graph and keeps a cache of its own.
 class CachingGraph : public IGraphBuilder, public IGraphConfig, public Counted<CachingGraph>
 {
@@ -706,7 +639,8 @@ class CachingGraph : public IGraphBuilder, public IGraphConfig, public Counted<C
     }
     STDMETHODIMP EnumCacheFilter(IEnumFilters** filters) override
     {
-        *filters = new FilterEnumerator(m_cache);
+        *filters = new VectorEnumerator<IEnumFilters, IBaseFilter, ComPtr<IBaseFilter>>(IID_IEnumFilters, m_cache,
+                                                                                        &CopyOf<IBaseFilter>);
         return S_OK;
     }
     STDMETHODIMP RemoveFilterFromCache(IBaseFilter* filter) override
