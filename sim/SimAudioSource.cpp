@@ -3,6 +3,7 @@
 #include "sim/SimAudioSource.h"
 
 #include "graph/ComPtr.h"
+#include "graph/DShowHelpers.h"
 #include "sim/SimulatedReceiver.h"
 
 #include <uuids.h>
@@ -266,22 +267,11 @@ class SimSource : public IBaseFilter
         STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
         STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) override
         {
-            if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY)
-                return E_NOTIMPL;
-            if (!data || size < sizeof(GUID))
-                return E_POINTER;
-            *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
-            if (returned)
-                *returned = sizeof(GUID);
-            return S_OK;
+            return GetCapturePinCategory(set, id, data, size, returned);
         }
         STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override
         {
-            if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY)
-                return E_NOTIMPL;
-            if (support)
-                *support = KSPROPERTY_SUPPORT_GET;
-            return S_OK;
+            return QueryCapturePinCategory(set, id, support);
         }
 
       private:

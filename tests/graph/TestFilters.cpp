@@ -245,22 +245,11 @@ class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
     STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) override
     {
-        if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY)
-            return E_NOTIMPL;
-        if (!data || size < sizeof(GUID))
-            return E_POINTER;
-        *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
-        if (returned)
-            *returned = sizeof(GUID);
-        return S_OK;
+        return GetCapturePinCategory(set, id, data, size, returned);
     }
     STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override
     {
-        if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY)
-            return E_NOTIMPL;
-        if (support)
-            *support = KSPROPERTY_SUPPORT_GET;
-        return S_OK;
+        return QueryCapturePinCategory(set, id, support);
     }
 
     STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilderResult; }

@@ -403,16 +403,20 @@ TEST_F(Playback, WhileRunningEachTickRestartsTheScreenSaverAndPowerOffCountdowns
                          RunOnDialogThread(window, [&] { made.swap(FakeSettings::calls); });
                          return made;
                      };
+                     const auto playUntilRunning = [&]
+                     {
+                         ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_PLAY, BN_CLICKED), 0);
+                         EXPECT_TRUE(WaitUntil(
+                             [&]
+                             {
+                                 LONG state = -1;
+                                 RunOnDialogThread(window, [&] { state = dialog.GetGraphState(); });
+                                 return state == State_Running;
+                             }));
+                     };
                      EXPECT_TRUE(tick().empty()) << "nothing while stopped";
 
-                     ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_PLAY, BN_CLICKED), 0);
-                     EXPECT_TRUE(WaitUntil(
-                         [&]
-                         {
-                             LONG state = -1;
-                             RunOnDialogThread(window, [&] { state = dialog.GetGraphState(); });
-                             return state == State_Running;
-                         }));
+                     playUntilRunning();
                      // The timer ticks by itself about once a second while the graph runs.
                      EXPECT_TRUE(WaitUntil(
                          [&]
@@ -448,14 +452,7 @@ TEST_F(Playback, WhileRunningEachTickRestartsTheScreenSaverAndPowerOffCountdowns
                      EXPECT_TRUE(tick().empty());
 
                      // The tray's exit item stops a running graph before the dialog ends.
-                     ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_PLAY, BN_CLICKED), 0);
-                     EXPECT_TRUE(WaitUntil(
-                         [&]
-                         {
-                             LONG state = -1;
-                             RunOnDialogThread(window, [&] { state = dialog.GetGraphState(); });
-                             return state == State_Running;
-                         }));
+                     playUntilRunning();
                      ::PostMessageW(window, WM_COMMAND, ID_TRAY_EXIT, 0);
                      EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
                  });
