@@ -1,6 +1,7 @@
 #include "framework/Dialog.h"
 
 #include "framework/Exceptions.h"
+#include "framework/WinApp.h"
 
 const MessageMapEntry<CDialog> CDialog::kMessageMap[] = {
     {WM_COMMAND, BN_CLICKED, IDOK, &CDialog::OnOK},
@@ -9,9 +10,16 @@ const MessageMapEntry<CDialog> CDialog::kMessageMap[] = {
 
 INT_PTR CDialog::DoModal()
 {
+    // Without a parent of its own a dialog is modal to the application's main window, or else to
+    // the active window: a null owner would leave that window usable behind it.
+    HWND owner = m_parent ? m_parent->m_hWnd : nullptr;
+    if (!owner && AfxGetApp() && AfxGetApp()->m_pMainWnd && AfxGetApp()->m_pMainWnd != this)
+        owner = AfxGetApp()->m_pMainWnd->m_hWnd;
+    if (!owner)
+        owner = ::GetActiveWindow();
     HookNextDialogCreation();
-    const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId),
-                                             m_parent ? m_parent->m_hWnd : nullptr, &CDialog::DialogProc, 0);
+    const INT_PTR result =
+        ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), owner, &CDialog::DialogProc, 0);
     UnhookDialogCreation();
     return result;
 }

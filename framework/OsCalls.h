@@ -2,6 +2,8 @@
 // tests can observe and simulate it. The defaults are the real functions.
 #pragma once
 
+#include "framework/Unique.h"
+
 #include <windows.h>
 
 #include <dbt.h>
@@ -61,3 +63,12 @@ struct OsCalls
 
 // The process-wide table. Only tests and the simulated receiver's wiring replace entries.
 OsCalls& Os();
+
+// A registry key that closes through the table, so that tests see every close.
+struct RegistryKeyTraits
+{
+    using Type = HKEY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type key) { (void)Os().RegCloseKey(key); } // nothing to do if it fails
+};
+using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;

@@ -33,6 +33,12 @@ template <class Traits> class UniqueResource
             Traits::Close(m_value);
         m_value = value;
     }
+    // Releases the current value and hands out the slot for an out-parameter.
+    Type* Put()
+    {
+        Reset();
+        return &m_value;
+    }
     Type Detach()
     {
         Type value = m_value;

@@ -16,3 +16,20 @@ struct IAMFilterData : public IUnknown
     virtual HRESULT STDMETHODCALLTYPE ParseFilterData(BYTE* filterData, ULONG size, BYTE** regFilter2) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateFilterData(REGFILTER2* filter, BYTE** filterData, ULONG* size) = 0;
 };
+
+// Owns a REGFILTER2 that ParseFilterData made. The parser allocates it with the task allocator,
+// as one block or (Wine's) with its pin array, media types, categories and mediums in blocks
+// of their own; the destructor frees every block the allocator handed out, each once.
+class ParsedFilterData
+{
+  public:
+    explicit ParsedFilterData(REGFILTER2* record) : m_record(record) {}
+    ~ParsedFilterData();
+    ParsedFilterData(const ParsedFilterData&) = delete;
+    ParsedFilterData& operator=(const ParsedFilterData&) = delete;
+
+    const REGFILTER2* Get() const { return m_record; }
+
+  private:
+    REGFILTER2* m_record;
+};

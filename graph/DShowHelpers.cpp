@@ -2,6 +2,7 @@
 
 #include "framework/Exceptions.h"
 #include "graph/ComPtr.h"
+#include "graph/ComRecords.h"
 
 #include <uuids.h>
 
@@ -17,39 +18,39 @@ void RaiseComError(HRESULT hr)
 
 std::wstring GetFilterName(IBaseFilter* filter)
 {
-    FILTER_INFO info = {};
-    if (!filter || FAILED(filter->QueryFilterInfo(&info)))
+    UniqueFilterInfo info;
+    if (!filter || FAILED(filter->QueryFilterInfo(info.Put())))
         return {};
-    if (info.pGraph)
-        info.pGraph->Release();
-    return info.achName;
+    std::wstring name;
+    GrowOrRaise([&] { name = info.achName; });
+    return name;
 }
 
 std::wstring GetPinName(IPin* pin)
 {
-    PIN_INFO info = {};
-    if (!pin || FAILED(pin->QueryPinInfo(&info)))
+    UniquePinInfo info;
+    if (!pin || FAILED(pin->QueryPinInfo(info.Put())))
         return {};
-    if (info.pFilter)
-        info.pFilter->Release();
-    return info.achName;
+    std::wstring name;
+    GrowOrRaise([&] { name = info.achName; });
+    return name;
 }
 
+// The filter's own reference keeps the graph alive.
 IFilterGraph* GetGraphFromFilter(IBaseFilter* filter)
 {
-    FILTER_INFO info = {};
-    if (!filter || FAILED(filter->QueryFilterInfo(&info)) || !info.pGraph)
+    UniqueFilterInfo info;
+    if (!filter || FAILED(filter->QueryFilterInfo(info.Put())))
         return nullptr;
-    info.pGraph->Release(); // the filter's own reference keeps the graph alive
     return info.pGraph;
 }
 
+// The pin belongs to the filter, which outlives this call.
 IBaseFilter* GetFilterFromPin(IPin* pin)
 {
-    PIN_INFO info = {};
-    if (!pin || FAILED(pin->QueryPinInfo(&info)) || !info.pFilter)
+    UniquePinInfo info;
+    if (!pin || FAILED(pin->QueryPinInfo(info.Put())))
         return nullptr;
-    info.pFilter->Release(); // the pin belongs to the filter, which outlives this call
     return info.pFilter;
 }
 
@@ -178,7 +179,9 @@ UniqueBstr BstrFromWide(const wchar_t* text)
 std::wstring WideFromText(const char* text)
 {
     UniqueBstr wide = BstrFromText(text ? text : "");
-    return std::wstring(wide.Get(), ::SysStringLen(wide.Get()));
+    std::wstring copy;
+    GrowOrRaise([&] { copy.assign(wide.Get(), ::SysStringLen(wide.Get())); });
+    return copy;
 }
 
 CString TextFromWide(const wchar_t* text)
@@ -189,7 +192,8 @@ CString TextFromWide(const wchar_t* text)
     const int length = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (length <= 0)
         return CString();
-    std::string narrow(static_cast<size_t>(length), '\0');
+    std::string narrow;
+    GrowOrRaise([&] { narrow.resize(static_cast<size_t>(length)); });
     ::WideCharToMultiByte(codePage, 0, text, -1, narrow.data(), length, nullptr, nullptr);
     return CString(narrow.c_str());
 }
@@ -202,7 +206,9 @@ HRESULT CopyMediaTypeRecord(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source)
         target->pbFormat = static_cast<BYTE*>(::CoTaskMemAlloc(source->cbFormat));
         if (!target->pbFormat)
         {
+            // The copy holds no reference of its own to the source's object: it must not release it.
             target->cbFormat = 0;
+            target->pUnk = nullptr;
             return E_OUTOFMEMORY;
         }
         std::memcpy(target->pbFormat, source->pbFormat, source->cbFormat);

@@ -87,6 +87,8 @@ bool IsWholeFilterDataRecord(const uint8_t* bytes, size_t size)
         return false;
     const auto guidAt = [&](uint64_t offset) { return view.Has(offset, kGuidBytes); };
 
+    // The platform's parser reads a pin's +20 as a flag: when it is set, the offset of the pin's
+    // category follows the record and the media types start four bytes later.
     const uint32_t pinCount = view.U32(8);
     uint64_t position = kHeaderBytes;
     for (uint32_t pin = 0; pin < pinCount; ++pin)
@@ -95,10 +97,14 @@ bool IsWholeFilterDataRecord(const uint8_t* bytes, size_t size)
             return false;
         const uint32_t typeCount = view.U32(position + 12);
         const uint32_t mediumCount = view.U32(position + 16);
-        const uint32_t category = view.U32(position + 20);
-        if (category != 0 && !guidAt(category))
-            return false;
+        const bool hasCategory = view.U32(position + 20) != 0;
         position += kPinBytes;
+        if (hasCategory)
+        {
+            if (!view.Has(position, 4) || !guidAt(view.U32(position)))
+                return false;
+            position += 4;
+        }
         for (uint32_t type = 0; type < typeCount; ++type)
         {
             if (!view.Has(position, kMediaTypeBytes) || !guidAt(view.U32(position + 8)) ||

@@ -1,6 +1,7 @@
 #include "graph/GraphBuilder.h"
 
 #include "framework/Exceptions.h"
+#include "graph/ComRecords.h"
 #include "graph/DShowHelpers.h"
 #include "graph/SortFilter.h"
 
@@ -16,6 +17,7 @@ const CLSID kDmoWrapperFilter = {0x94297043, 0xbd82, 0x4dfd, {0xb0, 0xde, 0x81, 
 const char kBlockedForEveryBuilder[] = "{48025243-2D39-11CE-875D-00608CB78066}";
 const char kBlockedForCapture[] = "{D3CD7858-971A-4838-ACEC-40CA5D529DC8}";
 constexpr DWORD kLowestRegistryMerit = static_cast<DWORD>(MERIT64_DEFAULT >> 16);
+constexpr size_t kMaxChainDepth = 16;
 
 bool Contains(const FilterList& filters, IBaseFilter* filter)
 {
@@ -56,12 +58,19 @@ CGraphBuilder::CGraphBuilder(IGraphBuilder* graph) : m_graph(graph)
     if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, m_mapper.PutVoid())) ||
         !m_mapper)
         return;
-    AddOwnFilter(new CGraphRegFilter(GUIDFromCString(kBlockedForEveryBuilder), MERIT64_BLOCKED));
+    AddBlockedClass(kBlockedForEveryBuilder);
 }
 
 CGraphBuilderCapture::CGraphBuilderCapture(IGraphBuilder* graph) : CGraphBuilderFile(graph)
 {
-    AddOwnFilter(new CGraphRegFilter(GUIDFromCString(kBlockedForCapture), MERIT64_BLOCKED));
+    AddBlockedClass(kBlockedForCapture);
+}
+
+void CGraphBuilder::AddBlockedClass(const char* clsid)
+{
+    CGraphFilter* entry = nullptr;
+    GrowOrRaise([&] { entry = new CGraphRegFilter(GUIDFromCString(clsid), MERIT64_BLOCKED); });
+    AddOwnFilter(entry);
 }
 
 void CGraphBuilder::AddOwnFilter(CGraphFilter* filter)
@@ -71,7 +80,15 @@ void CGraphBuilder::AddOwnFilter(CGraphFilter* filter)
         GrowOrRaise([&] { m_ownFilters.push_back(std::move(owned)); });
 }
 
+// Exhausted memory anywhere below reaches the caller as the framework's memory exception.
 HRESULT CGraphBuilder::RenderPin(IPin* pin)
+{
+    HRESULT result = E_FAIL;
+    GrowOrRaise([&] { result = RenderPinSteps(pin); });
+    return result;
+}
+
+HRESULT CGraphBuilder::RenderPinSteps(IPin* pin)
 {
     if (!m_graph || !m_mapper || !pin)
         return E_FAIL;
@@ -143,6 +160,10 @@ bool CGraphBuilder::RenderThroughGraphFilters(IPin* pin, HRESULT* result)
 
 HRESULT CGraphBuilder::RenderThroughCandidates(IPin* pin)
 {
+    // The last guard against a chain that never ends (filters that keep taking what they give):
+    // real chains are a few filters deep, and each level costs stack and a registry query.
+    if (m_path.size() >= kMaxChainDepth)
+        return E_FAIL;
     std::vector<GUID> pairs;
     GetPinTypePairs(pin, pairs);
     std::vector<std::unique_ptr<CGraphRegFilter>> registry;
@@ -155,7 +176,7 @@ HRESULT CGraphBuilder::RenderThroughCandidates(IPin* pin)
         {
             for (const auto& candidate : registry)
             {
-                if (!ClassOnPath(candidate->m_clsid))
+                if (!OnPath(*candidate))
                     candidates.push_back(candidate.get());
             }
             for (const auto& own : m_ownFilters)
@@ -265,9 +286,18 @@ bool CGraphBuilder::DuplicatesOwnFilter(IMoniker* moniker, const CGraphRegFilter
     return false;
 }
 
-bool CGraphBuilder::ClassOnPath(const CLSID& clsid) const
+bool CGraphBuilder::OnPath(const CGraphRegFilter& candidate) const
 {
-    return std::any_of(m_path.begin(), m_path.end(), [&](const CGraphFilter* f) { return f->m_clsid == clsid; });
+    return std::any_of(m_path.begin(), m_path.end(),
+                       [&](const CGraphFilter* entry)
+                       {
+                           if (entry->m_clsid == candidate.m_clsid)
+                               return true;
+                           const auto* registered = dynamic_cast<const CGraphRegFilter*>(entry);
+                           return registered && (registered->m_registeredClsid == candidate.m_registeredClsid ||
+                                                 (registered->m_moniker && candidate.m_moniker &&
+                                                  registered->m_moniker->IsEqual(candidate.m_moniker.Get()) == S_OK));
+                       });
 }
 
 HRESULT CGraphBuilder::RenderFilter(IBaseFilter* filter)
@@ -284,14 +314,9 @@ HRESULT CGraphBuilder::RenderFilter(IBaseFilter* filter)
             // Pins whose names start with "~" are not meant to be rendered.
             if (HasDirection(pin.Get(), PINDIR_OUTPUT) && IsFree(pin.Get()))
             {
-                PIN_INFO info = {};
-                if (SUCCEEDED(pin->QueryPinInfo(&info)))
-                {
-                    if (info.pFilter)
-                        info.pFilter->Release();
-                    if (info.achName[0] != L'~')
-                        GrowOrRaise([&] { outputs.push_back(pin); });
-                }
+                UniquePinInfo info;
+                if (SUCCEEDED(pin->QueryPinInfo(info.Put())) && info.achName[0] != L'~')
+                    GrowOrRaise([&] { outputs.push_back(pin); });
             }
         }
     }
@@ -335,27 +360,29 @@ HRESULT CGraphBuilder::AddFilterToGraph(IBaseFilter* filter, const wchar_t* name
     ListGraphFilters(present);
     if (Contains(present, filter))
         return S_OK;
-    FILTER_INFO info = {};
-    if (FAILED(filter->QueryFilterInfo(&info)))
+    UniqueFilterInfo info;
+    if (FAILED(filter->QueryFilterInfo(info.Put())))
         return E_FAIL;
     if (info.pGraph)
-    {
-        info.pGraph->Release();
         return S_OK; // it belongs to a graph already
-    }
 
-    std::wstring chosen = name ? name : L"";
-    if (chosen.empty())
-    {
-        if (ComPtr<IFileSourceFilter> source = ComPtr<IBaseFilter>(filter).As<IFileSourceFilter>(IID_IFileSourceFilter))
+    std::wstring chosen;
+    GrowOrRaise(
+        [&]
         {
-            LPOLESTR fileName = nullptr;
-            CMediaType fileType;
-            if (SUCCEEDED(source->GetCurFile(&fileName, &fileType)) && fileName)
-                chosen = fileName;
-            ::CoTaskMemFree(fileName);
-        }
-    }
+            chosen = name ? name : L"";
+            if (chosen.empty())
+            {
+                if (ComPtr<IFileSourceFilter> source =
+                        ComPtr<IBaseFilter>(filter).As<IFileSourceFilter>(IID_IFileSourceFilter))
+                {
+                    UniqueTaskMem<wchar_t> fileName;
+                    CMediaType fileType;
+                    if (SUCCEEDED(source->GetCurFile(fileName.Put(), &fileType)) && fileName.Get())
+                        chosen = fileName.Get();
+                }
+            }
+        });
     // With no other name, the class identifier tells in a graph viewer what the filter is.
     if (chosen.empty())
         chosen = WideFromText(CStringFromGUID(GetFilterCLSID(filter)));
@@ -378,12 +405,18 @@ void CGraphBuilder::RemoveFiltersNotIn(const FilterList& snapshot)
     ComPtr<IEnumFilters> filters;
     if (!m_graph || FAILED(m_graph->EnumFilters(filters.Put())) || !filters)
         return;
+    // A filter that cannot leave the graph is passed over, or the walk would find it forever.
+    FilterList refused;
     ComPtr<IBaseFilter> filter;
     while (filters->Next(1, filter.Put(), nullptr) == S_OK)
     {
-        if (Contains(snapshot, filter.Get()))
+        if (Contains(snapshot, filter.Get()) || Contains(refused, filter.Get()))
             continue;
-        (void)m_graph->RemoveFilter(filter.Get());
+        if (FAILED(m_graph->RemoveFilter(filter.Get())))
+        {
+            GrowOrRaise([&] { refused.push_back(filter); });
+            continue;
+        }
         (void)filters->Reset(); // the graph changed under the enumerator: start again
     }
 }

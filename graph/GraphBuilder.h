@@ -42,6 +42,9 @@ class CGraphBuilder
     void AddOwnFilter(CGraphFilter* filter);
 
   protected:
+    // An own entry that keeps the registry's filters of this class out, and is never tried itself.
+    void AddBlockedClass(const char* clsid);
+
     ComPtr<IGraphBuilder> m_graph;
     ComPtr<IFilterMapper2> m_mapper;
     std::vector<ComPtr<IUnknown>> m_keptObjects;
@@ -49,6 +52,7 @@ class CGraphBuilder
     std::vector<CGraphFilter*> m_path; // candidates whose filters lie on the chain being built
 
   private:
+    HRESULT RenderPinSteps(IPin* pin);
     bool RenderThroughStreamBuilder(IPin* pin);
     bool RenderThroughCache(IPin* pin, HRESULT* result);
     bool RenderThroughGraphFilters(IPin* pin, HRESULT* result);
@@ -56,7 +60,8 @@ class CGraphBuilder
     void GatherRegistryCandidates(const std::vector<GUID>& pairs,
                                   std::vector<std::unique_ptr<CGraphRegFilter>>& candidates);
     bool DuplicatesOwnFilter(IMoniker* moniker, const CGraphRegFilter& candidate) const;
-    bool ClassOnPath(const CLSID& clsid) const;
+    // The same registered filter is on the chain already: by class (made or registered) or moniker.
+    bool OnPath(const CGraphRegFilter& candidate) const;
     HRESULT TryCandidate(IPin* pin, CGraphFilter& candidate, const std::vector<GUID>& pairs);
 };
 

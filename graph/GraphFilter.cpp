@@ -3,11 +3,13 @@
 #include "framework/Exceptions.h"
 #include "framework/OsCalls.h"
 #include "graph/AmFilterData.h"
+#include "graph/ComRecords.h"
 #include "graph/DShowHelpers.h"
 #include "graph/FilterDataRecord.h"
 
 #include <uuids.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -55,16 +57,54 @@ bool ReadRegistryText(HKEY key, const char* name, std::string& text)
     return true;
 }
 
-struct RegistryKey
-{
-    HKEY key = nullptr;
-    ~RegistryKey()
-    {
-        if (key)
-            (void)Os().RegCloseKey(key);
-    }
-};
 } // namespace
+
+ParsedFilterData::~ParsedFilterData()
+{
+    if (!m_record)
+        return;
+    std::vector<void*> blocks;
+    const auto add = [&](const void* block)
+    {
+        if (block && std::find(blocks.begin(), blocks.end(), block) == blocks.end())
+            blocks.push_back(const_cast<void*>(block));
+    };
+    try
+    {
+        if (m_record->dwVersion == 2 && m_record->rgPins2)
+        {
+            for (ULONG p = 0; p < m_record->cPins2; ++p)
+            {
+                const REGFILTERPINS2& pin = m_record->rgPins2[p];
+                for (UINT t = 0; pin.lpMediaType && t < pin.nMediaTypes; ++t)
+                {
+                    add(pin.lpMediaType[t].clsMajorType);
+                    add(pin.lpMediaType[t].clsMinorType);
+                }
+                add(pin.lpMediaType);
+                add(pin.lpMedium);
+                add(pin.clsPinCategory);
+            }
+            add(m_record->rgPins2);
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        blocks.clear(); // what cannot be listed stays; the record itself still goes
+    }
+    // A pointer into another block is not one the allocator handed out: DidAlloc tells them
+    // apart. Every block is asked before any is freed, so a freed block is never asked about.
+    ComPtr<IMalloc> allocator;
+    if (SUCCEEDED(::CoGetMalloc(1, allocator.Put())) && allocator)
+    {
+        blocks.erase(std::remove_if(blocks.begin(), blocks.end(),
+                                    [&](void* block) { return block == m_record || allocator->DidAlloc(block) != 1; }),
+                     blocks.end());
+        for (void* block : blocks)
+            allocator->Free(block);
+    }
+    ::CoTaskMemFree(m_record);
+}
 
 bool CGraphFilter::CheckTypesExact(const std::vector<GUID>& requested) const
 {
@@ -85,55 +125,61 @@ CGraphRegFilter::CGraphRegFilter(IMoniker* moniker, unsigned long long merit)
 {
     if (!moniker)
         return;
-    LPOLESTR displayName = nullptr;
-    if (FAILED(moniker->GetDisplayName(nullptr, nullptr, &displayName)))
-        return;
-    GrowOrRaise([&] { m_name = displayName; });
-    ::CoTaskMemFree(displayName);
-
-    ComPtr<IPropertyBag> bag;
-    if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) && bag)
-    {
-        VARIANT value;
-        ::VariantInit(&value);
-        if (SUCCEEDED(bag->Read(BstrFromText("FriendlyName").Get(), &value, nullptr)) && value.vt == VT_BSTR)
-            GrowOrRaise([&] { m_name = value.bstrVal ? value.bstrVal : L""; });
-        ::VariantClear(&value);
-
-        if (SUCCEEDED(bag->Read(BstrFromText("CLSID").Get(), &value, nullptr)) && value.vt == VT_BSTR &&
-            FAILED(::CLSIDFromString(value.bstrVal, &m_clsid)))
-            m_clsid = GUID_NULL; // a malformed class identifier is not reported
-        ::VariantClear(&value);
-
-        if (SUCCEEDED(bag->Read(BstrFromText("FilterData").Get(), &value, nullptr)) &&
-            value.vt == (VT_ARRAY | VT_UI1) && value.parray)
-        {
-            void* bytes = nullptr;
-            if (SUCCEEDED(::SafeArrayAccessData(value.parray, &bytes)))
-            {
-                LONG lower = 0;
-                LONG upper = -1;
-                (void)::SafeArrayGetLBound(value.parray, 1, &lower);
-                (void)::SafeArrayGetUBound(value.parray, 1, &upper);
-                const long long count = static_cast<long long>(upper) - lower + 1;
-                const long long size = count * ::SafeArrayGetElemsize(value.parray);
-                if (size > 0 && size <= INT_MAX)
-                    ReadFilterData(static_cast<const BYTE*>(bytes), static_cast<int>(size));
-                (void)::SafeArrayUnaccessData(value.parray);
-            }
-        }
-        ::VariantClear(&value);
-    }
+    GrowOrRaise([&] { ReadMoniker(moniker); });
     ApplyMeritOverride(merit);
 }
 
 CGraphRegFilter::CGraphRegFilter(const CLSID& clsid, unsigned long long merit) : CGraphFilter(std::wstring(), merit)
 {
     m_clsid = clsid;
+    m_registeredClsid = clsid;
     if (clsid == GUID_NULL)
         return;
-    ReadRegistration(clsid);
+    GrowOrRaise([&] { ReadRegistration(clsid); });
     ApplyMeritOverride(merit);
+}
+
+void CGraphRegFilter::ReadMoniker(IMoniker* moniker)
+{
+    UniqueTaskMem<wchar_t> displayName;
+    if (FAILED(moniker->GetDisplayName(nullptr, nullptr, displayName.Put())) || !displayName.Get())
+        return;
+    m_name = displayName.Get();
+
+    ComPtr<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) || !bag)
+        return;
+    UniqueVariant value;
+    if (SUCCEEDED(bag->Read(BstrFromText("FriendlyName").Get(), value.Put(), nullptr)) && value.vt == VT_BSTR)
+        m_name = value.bstrVal ? value.bstrVal : L"";
+    if (SUCCEEDED(bag->Read(BstrFromText("CLSID").Get(), value.Put(), nullptr)) && value.vt == VT_BSTR &&
+        FAILED(::CLSIDFromString(value.bstrVal, &m_clsid)))
+        m_clsid = GUID_NULL; // a malformed class identifier is not reported
+    m_registeredClsid = m_clsid;
+    if (SUCCEEDED(bag->Read(BstrFromText("FilterData").Get(), value.Put(), nullptr)) &&
+        value.vt == (VT_ARRAY | VT_UI1) && value.parray)
+    {
+        void* bytes = nullptr;
+        if (FAILED(::SafeArrayAccessData(value.parray, &bytes)))
+            return;
+        LONG lower = 0;
+        LONG upper = -1;
+        (void)::SafeArrayGetLBound(value.parray, 1, &lower);
+        (void)::SafeArrayGetUBound(value.parray, 1, &upper);
+        const long long count = static_cast<long long>(upper) - lower + 1;
+        const long long size = count * ::SafeArrayGetElemsize(value.parray);
+        try
+        {
+            if (size > 0 && size <= INT_MAX)
+                ReadFilterData(static_cast<const BYTE*>(bytes), static_cast<int>(size));
+        }
+        catch (...)
+        {
+            (void)::SafeArrayUnaccessData(value.parray);
+            throw;
+        }
+        (void)::SafeArrayUnaccessData(value.parray);
+    }
 }
 
 void CGraphRegFilter::ReadRegistration(const CLSID& clsid)
@@ -142,22 +188,22 @@ void CGraphRegFilter::ReadRegistration(const CLSID& clsid)
     const CString braced = CStringFromGUID(clsid);
     std::string text;
 
-    RegistryKey classKey;
+    UniqueRegistryKey classKey;
     const std::string classPath = std::string("CLSID\\") + braced.GetString();
-    if (os.RegOpenKeyExA(HKEY_CLASSES_ROOT, classPath.c_str(), 0, KEY_READ, &classKey.key) == ERROR_SUCCESS &&
-        ReadRegistryText(classKey.key, nullptr, text))
+    if (os.RegOpenKeyExA(HKEY_CLASSES_ROOT, classPath.c_str(), 0, KEY_READ, classKey.Put()) == ERROR_SUCCESS &&
+        ReadRegistryText(classKey.Get(), nullptr, text))
         m_name = WideFromText(text.c_str());
 
-    RegistryKey instanceKey;
+    UniqueRegistryKey instanceKey;
     const std::string instancePath = std::string(kFilterInstanceKey) + braced.GetString();
-    if (os.RegOpenKeyExA(HKEY_CLASSES_ROOT, instancePath.c_str(), 0, KEY_READ, &instanceKey.key) != ERROR_SUCCESS)
+    if (os.RegOpenKeyExA(HKEY_CLASSES_ROOT, instancePath.c_str(), 0, KEY_READ, instanceKey.Put()) != ERROR_SUCCESS)
         return;
-    if (ReadRegistryText(instanceKey.key, "FriendlyName", text))
+    if (ReadRegistryText(instanceKey.Get(), "FriendlyName", text))
         m_name = WideFromText(text.c_str());
 
     DWORD type = 0;
     DWORD size = 0;
-    if (os.RegQueryValueExA(instanceKey.key, "FilterData", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+    if (os.RegQueryValueExA(instanceKey.Get(), "FilterData", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         type != REG_BINARY || size == 0 || size > INT_MAX)
         return;
     std::vector<BYTE> record;
@@ -169,7 +215,7 @@ void CGraphRegFilter::ReadRegistration(const CLSID& clsid)
     {
         return; // a record that cannot be held is skipped
     }
-    if (os.RegQueryValueExA(instanceKey.key, "FilterData", nullptr, &type, record.data(), &size) == ERROR_SUCCESS &&
+    if (os.RegQueryValueExA(instanceKey.Get(), "FilterData", nullptr, &type, record.data(), &size) == ERROR_SUCCESS &&
         type == REG_BINARY)
         ReadFilterData(record.data(), static_cast<int>(size));
 }
@@ -196,10 +242,10 @@ bool CGraphRegFilter::ReadWithPlatformParser(const BYTE* data, int size)
     if (FAILED(parser->ParseFilterData(const_cast<BYTE*>(data), static_cast<ULONG>(size), &block)) || !block)
         return false;
     // The parser hands back the address of a pointer it keeps: take the record out at once.
-    REGFILTER2* parsed = *reinterpret_cast<REGFILTER2**>(block);
-    if (!parsed)
+    const ParsedFilterData parsed(*reinterpret_cast<REGFILTER2**>(block));
+    if (!parsed.Get())
         return false;
-    MergeRegisteredMerit(parsed->dwMerit);
+    MergeRegisteredMerit(parsed.Get()->dwMerit);
     const auto append = [&](const REGPINTYPES* types, UINT count)
     {
         for (UINT t = 0; t < count && types[t].clsMajorType && types[t].clsMinorType; ++t)
@@ -210,23 +256,23 @@ bool CGraphRegFilter::ReadWithPlatformParser(const BYTE* data, int size)
                     m_types.push_back(*types[t].clsMinorType);
                 });
     };
-    if (parsed->dwVersion == 1)
+    const REGFILTER2& record = *parsed.Get();
+    if (record.dwVersion == 1)
     {
-        for (ULONG p = 0; p < parsed->cPins; ++p)
+        for (ULONG p = 0; p < record.cPins; ++p)
         {
-            if (!parsed->rgPins[p].bOutput)
-                append(parsed->rgPins[p].lpMediaType, parsed->rgPins[p].nMediaTypes);
+            if (!record.rgPins[p].bOutput)
+                append(record.rgPins[p].lpMediaType, record.rgPins[p].nMediaTypes);
         }
     }
-    else if (parsed->dwVersion == 2)
+    else if (record.dwVersion == 2)
     {
-        for (ULONG p = 0; p < parsed->cPins2; ++p)
+        for (ULONG p = 0; p < record.cPins2; ++p)
         {
-            if (!(parsed->rgPins2[p].dwFlags & REG_PINFLAG_B_OUTPUT))
-                append(parsed->rgPins2[p].lpMediaType, parsed->rgPins2[p].nMediaTypes);
+            if (!(record.rgPins2[p].dwFlags & REG_PINFLAG_B_OUTPUT))
+                append(record.rgPins2[p].lpMediaType, record.rgPins2[p].nMediaTypes);
         }
     }
-    ::CoTaskMemFree(parsed);
     ApplySplitterMerit();
     return true;
 }

@@ -59,8 +59,12 @@ class CGraphRegFilter : public CGraphFilter
     void ReadFilterData(const BYTE* data, int size);
 
     ComPtr<IMoniker> m_moniker;
+    // The class the registration names. m_clsid follows what Create made, which a wrapper
+    // filter may report differently; the chain of the builder also compares this one.
+    CLSID m_registeredClsid = GUID_NULL;
 
   private:
+    void ReadMoniker(IMoniker* moniker);
     bool ReadWithPlatformParser(const BYTE* data, int size);
     void ReadWithOwnReader(const BYTE* data, int size);
     void MergeRegisteredMerit(DWORD merit);

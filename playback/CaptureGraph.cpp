@@ -2,6 +2,7 @@
 // builder renders to the sound output.
 #include "app/WavelarkPlayerDlg.h"
 #include "framework/OsCalls.h"
+#include "graph/ComRecords.h"
 #include "graph/GraphBuilder.h"
 
 #include <uuids.h>
@@ -54,16 +55,14 @@ void CWavelarkPlayerDlg::RemoveDownstream(IBaseFilter* filter, IGraphBuilder* gr
     while (pins->Next(1, pin.Put(), nullptr) == S_OK)
     {
         ComPtr<IPin> peer;
-        PIN_INFO info = {};
-        if (FAILED(pin->ConnectedTo(peer.Put())) || !peer || FAILED(peer->QueryPinInfo(&info)))
+        UniquePinInfo info;
+        if (FAILED(pin->ConnectedTo(peer.Put())) || !peer || FAILED(peer->QueryPinInfo(info.Put())))
             continue;
-        ComPtr<IBaseFilter> downstream;
-        downstream.Attach(info.pFilter);
         if (info.dir != PINDIR_INPUT)
             continue; // the filter's own input: upstream stays
-        RemoveDownstream(downstream.Get(), graph);
+        RemoveDownstream(info.pFilter, graph);
         (void)graph->Disconnect(peer.Get());
         (void)graph->Disconnect(pin.Get());
-        (void)graph->RemoveFilter(downstream.Get());
+        (void)graph->RemoveFilter(info.pFilter);
     }
 }

@@ -1,6 +1,8 @@
 // Finding the receiver's audio input among the system's audio-input devices, and handing it
 // over to the open pipeline.
 #include "app/WavelarkPlayerDlg.h"
+#include "framework/Exceptions.h"
+#include "graph/ComRecords.h"
 #include "graph/DShowHelpers.h"
 
 #include <uuids.h>
@@ -31,19 +33,16 @@ void CWavelarkPlayerDlg::ListAudioInputDevices()
         ComPtr<IPropertyBag> bag;
         if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) && bag)
         {
-            VARIANT value;
-            ::VariantInit(&value);
-            if (SUCCEEDED(bag->Read(BstrFromText("FriendlyName").Get(), &value, nullptr)) && value.vt == VT_BSTR)
+            UniqueVariant value;
+            if (SUCCEEDED(bag->Read(BstrFromText("FriendlyName").Get(), value.Put(), nullptr)) && value.vt == VT_BSTR)
                 friendlyName = TextFromWide(value.bstrVal);
-            ::VariantClear(&value);
         }
         m_deviceFriendlyNames.Add(friendlyName);
 
         CString displayName;
-        LPOLESTR wide = nullptr;
-        if (SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, &wide)) && wide)
-            displayName = TextFromWide(wide);
-        ::CoTaskMemFree(wide);
+        UniqueTaskMem<wchar_t> wide;
+        if (SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, wide.Put())) && wide.Get())
+            displayName = TextFromWide(wide.Get());
         m_deviceDisplayNames.Add(displayName);
 
         // The last matching device wins.
@@ -54,7 +53,8 @@ void CWavelarkPlayerDlg::ListAudioInputDevices()
 
 void CWavelarkPlayerDlg::HandOverSelectedDevice()
 {
-    auto request = std::make_unique<OpenDeviceData>();
+    std::unique_ptr<OpenDeviceData> request;
+    GrowOrRaise([&] { request = std::make_unique<OpenDeviceData>(); });
     request->m_displayName = WideFromText(m_selectedDeviceName);
     (void)StartOpen(request.release()); // a failed open leaves the dialog usable for tuning
 }

@@ -1,6 +1,8 @@
 // The open pipeline: from an open request to a built, stopped graph, or to a recorded failure.
 #include "app/WavelarkPlayerDlg.h"
+#include "framework/Exceptions.h"
 #include "framework/OsCalls.h"
+#include "graph/ComRecords.h"
 #include "graph/DShowHelpers.h"
 
 #include <uuids.h>
@@ -140,17 +142,21 @@ void CWavelarkPlayerDlg::ApplyDecoderSpeakerSetting()
             decoderValue = DecoderValueFor(speakerConfig); // the whole value, geometry bits included
     }
 
-    HKEY key = nullptr;
+    UniqueRegistryKey key;
     if (os.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDecoderKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
-                           nullptr, &key, nullptr) != ERROR_SUCCESS)
+                           nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
         return;
+    // Another program may have stored anything here: only a whole REG_DWORD counts, the rest as 0.
     DWORD stored = 0;
+    DWORD type = REG_NONE;
     DWORD size = sizeof(stored);
-    (void)os.RegQueryValueExA(key, kDecoderValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&stored), &size);
+    if (os.RegQueryValueExA(key.Get(), kDecoderValue, nullptr, &type, reinterpret_cast<BYTE*>(&stored), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(stored))
+        stored = 0;
     if (stored <= decoderValue)
-        (void)os.RegSetValueExA(key, kDecoderValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&decoderValue),
+        (void)os.RegSetValueExA(key.Get(), kDecoderValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&decoderValue),
                                 sizeof(decoderValue));
-    (void)os.RegCloseKey(key);
 }
 
 void CWavelarkPlayerDlg::OpenCaptureDevice(const OpenDeviceData& request)
@@ -176,6 +182,7 @@ void CWavelarkPlayerDlg::OpenCaptureDevice(const OpenDeviceData& request)
     m_playbackMode = PlaybackMode::Capture;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the name is taken by value, as callers expect
 bool CWavelarkPlayerDlg::BindFilterFromDisplayName(std::wstring displayName, IBaseFilter** filter,
                                                    std::wstring& friendlyName)
 {
@@ -196,11 +203,9 @@ bool CWavelarkPlayerDlg::BindFilterFromDisplayName(std::wstring displayName, IBa
     ComPtr<IPropertyBag> bag;
     if (SUCCEEDED(moniker->BindToStorage(context.Get(), nullptr, IID_IPropertyBag, bag.PutVoid())) && bag)
     {
-        VARIANT value;
-        ::VariantInit(&value);
-        if (SUCCEEDED(bag->Read(L"FriendlyName", &value, nullptr)) && value.vt == VT_BSTR && value.bstrVal)
-            friendlyName = value.bstrVal;
-        ::VariantClear(&value);
+        UniqueVariant value;
+        if (SUCCEEDED(bag->Read(L"FriendlyName", value.Put(), nullptr)) && value.vt == VT_BSTR && value.bstrVal)
+            GrowOrRaise([&] { friendlyName = value.bstrVal; });
     }
     return true;
 }

@@ -117,8 +117,16 @@ void CWavelarkPlayerDlg::ReadReport()
     // Without a read handle no read can signal the event: waiting would only block the window.
     if (!m_hRead)
         return;
-    // A pending read is the normal case; the event tells when the report has arrived.
-    (void)os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, &m_bytesRead, &m_readOverlapped);
+    // A pending read is the normal case; the event tells when the report has arrived. A read
+    // that fails at once never signals it: waiting would only freeze the window.
+    if (!os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, &m_bytesRead, &m_readOverlapped) &&
+        os.GetLastError() != ERROR_IO_PENDING)
+    {
+        CloseReceiverHandles();
+        m_connected = false;
+        (void)os.ResetEvent(m_hReadEvent.Get());
+        return;
+    }
     const DWORD waited = os.WaitForSingleObject(m_hReadEvent.Get(), kReadTimeoutMs);
     if (waited != WAIT_OBJECT_0)
     {

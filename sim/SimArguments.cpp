@@ -54,6 +54,7 @@ bool ParseFault(const char* text, SimConfig& config)
     const Plain plain[] = {{"none", SimFault::None},
                            {"silent", SimFault::Silent},
                            {"write-fails", SimFault::WriteFails},
+                           {"read-fails", SimFault::ReadFails},
                            {"no-receiver", SimFault::NoReceiver},
                            {"oversize", SimFault::Oversize}};
     for (const Plain& mode : plain)
@@ -98,9 +99,10 @@ bool ParseSimArguments(int argc, char** argv, SimConfig& config, std::string& er
             valid = ParseFault(value, config);
         if (!valid)
         {
-            error = std::string("bad argument: ") + option + (value ? std::string(" ") + value : "") +
-                    "\nusage: WavelarkPlayerSim.exe [--start FM:87.9|AM:522] [--log PATH] "
-                    "[--fault none|silent|write-fails|unplug-after:N|status:N|band:0xNN|no-receiver|oversize]";
+            error =
+                std::string("bad argument: ") + option + (value ? std::string(" ") + value : "") +
+                "\nusage: WavelarkPlayerSim.exe [--start FM:87.9|AM:522] [--log PATH] "
+                "[--fault none|silent|write-fails|read-fails|unplug-after:N|status:N|band:0xNN|no-receiver|oversize]";
             return false;
         }
         ++i;

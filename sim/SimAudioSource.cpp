@@ -9,13 +9,16 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -97,15 +100,24 @@ template <class Enum, class Item> class OneItemEnumerator : public Enum
     }
     STDMETHODIMP Skip(ULONG count) override
     {
-        if (count > 0)
-            m_done = true;
-        return S_OK;
+        if (count == 0)
+            return S_OK;
+        const bool skippedOne = !m_done && count == 1;
+        m_done = true;
+        return skippedOne ? S_OK : S_FALSE; // past the end
     }
     STDMETHODIMP Reset() override { return m_done = false, S_OK; }
     STDMETHODIMP Clone(Enum** clone) override
     {
-        *clone = new OneItemEnumerator(m_iid, m_make, m_done);
-        return S_OK;
+        try
+        {
+            *clone = new OneItemEnumerator(m_iid, m_make, m_done);
+            return S_OK;
+        }
+        catch (const std::bad_alloc&)
+        {
+            return *clone = nullptr, E_OUTOFMEMORY;
+        }
     }
 
   private:
@@ -137,7 +149,7 @@ AM_MEDIA_TYPE* NewPcmType()
 class SimSource : public IBaseFilter
 {
   public:
-    SimSource() = default;
+    SimSource();
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
@@ -151,16 +163,8 @@ class SimSource : public IBaseFilter
 
     STDMETHODIMP GetClassID(CLSID* clsid) override { return *clsid = CLSID_SimAudioSource, S_OK; }
     STDMETHODIMP Stop() override;
-    STDMETHODIMP Pause() override;
-    STDMETHODIMP Run(REFERENCE_TIME) override
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (m_state == State_Stopped)
-            StartDelivery();
-        m_state = State_Running;
-        m_wake.notify_all();
-        return S_OK;
-    }
+    STDMETHODIMP Pause() override { return ChangeState(State_Paused); }
+    STDMETHODIMP Run(REFERENCE_TIME) override { return ChangeState(State_Running); }
     // A live source has nothing to cue while paused.
     STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override
     {
@@ -255,8 +259,9 @@ class SimSource : public IBaseFilter
         STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override { return IsOurType(type) ? S_OK : S_FALSE; }
         STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
         {
-            *types = new OneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(IID_IEnumMediaTypes, &NewPcmType);
-            return S_OK;
+            *types =
+                new (std::nothrow) OneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(IID_IEnumMediaTypes, &NewPcmType);
+            return *types ? S_OK : E_OUTOFMEMORY;
         }
         STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
         STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
@@ -279,11 +284,12 @@ class SimSource : public IBaseFilter
     };
 
   private:
-    virtual ~SimSource() { Stop(); }
+    virtual ~SimSource();
 
     HRESULT Connect(IPin* receiver, const AM_MEDIA_TYPE* type);
     HRESULT Disconnect();
-    void StartDelivery(); // the caller holds m_lock
+    // Every change to Paused or Running goes through here; Stop ends the delivery thread too.
+    HRESULT ChangeState(FILTER_STATE state);
     void Deliver();
 
     LONG m_refs = 1;
@@ -302,6 +308,36 @@ class SimSource : public IBaseFilter
     std::thread m_delivery;
 };
 
+// The sources alive now. A graph may outlive the dialog (the running-object table keeps it),
+// so the device stops them all before the process tears down what their threads use.
+std::mutex g_sourcesLock;
+std::vector<SimSource*> g_sources;
+
+SimSource::SimSource()
+{
+    std::lock_guard<std::mutex> guard(g_sourcesLock);
+    g_sources.push_back(this); // may raise std::bad_alloc, which the factory turns into E_OUTOFMEMORY
+}
+
+SimSource::~SimSource()
+{
+    Stop();
+    std::lock_guard<std::mutex> guard(g_sourcesLock);
+    g_sources.erase(std::find(g_sources.begin(), g_sources.end(), this));
+}
+
+void StopAllSources()
+{
+    std::vector<ComPtr<IBaseFilter>> live;
+    {
+        std::lock_guard<std::mutex> guard(g_sourcesLock);
+        for (SimSource* source : g_sources)
+            live.emplace_back(source);
+    }
+    for (const ComPtr<IBaseFilter>& source : live)
+        (void)source->Stop();
+}
+
 STDMETHODIMP SimSource::QueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter || iid == IID_IBaseFilter)
@@ -314,14 +350,24 @@ STDMETHODIMP SimSource::QueryInterface(REFIID iid, void** object)
     return E_NOINTERFACE;
 }
 
+// The enumerator keeps the filter alive for as long as it can hand out its pin.
 STDMETHODIMP SimSource::EnumPins(IEnumPins** pins)
 {
-    *pins = new OneItemEnumerator<IEnumPins, IPin>(IID_IEnumPins,
-                                                   [this]
-                                                   {
-                                                       m_pin.AddRef();
-                                                       return static_cast<IPin*>(&m_pin);
-                                                   });
+    *pins = nullptr;
+    try
+    {
+        ComPtr<IBaseFilter> self(this);
+        *pins = new OneItemEnumerator<IEnumPins, IPin>(IID_IEnumPins,
+                                                       [self, this]
+                                                       {
+                                                           m_pin.AddRef();
+                                                           return static_cast<IPin*>(&m_pin);
+                                                       });
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
     return S_OK;
 }
 
@@ -363,8 +409,14 @@ HRESULT SimSource::Connect(IPin* receiver, const AM_MEDIA_TYPE* type)
     return S_OK;
 }
 
+// The delivery thread uses the peer's input and allocator while the filter is not stopped.
 HRESULT SimSource::Disconnect()
 {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_state != State_Stopped)
+            return VFW_E_NOT_STOPPED;
+    }
     if (!m_peer)
         return S_FALSE;
     m_peer.Reset();
@@ -374,12 +426,23 @@ HRESULT SimSource::Disconnect()
 }
 
 // Pause never waits for the delivery thread: it may be blocked in a paused renderer.
-STDMETHODIMP SimSource::Pause()
+HRESULT SimSource::ChangeState(FILTER_STATE state)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_state == State_Stopped)
-        StartDelivery();
-    m_state = State_Paused;
+    if (m_state == State_Stopped && m_allocator && !m_delivery.joinable())
+    {
+        (void)m_allocator->Commit(); // a failure shows as a failed GetBuffer in the thread
+        m_stopping = false;
+        try
+        {
+            m_delivery = std::thread([this] { Deliver(); });
+        }
+        catch (const std::system_error&)
+        {
+            return E_OUTOFMEMORY;
+        }
+    }
+    m_state = state;
     m_wake.notify_all();
     return S_OK;
 }
@@ -402,15 +465,6 @@ STDMETHODIMP SimSource::Stop()
     return S_OK;
 }
 
-void SimSource::StartDelivery()
-{
-    if (!m_allocator || m_delivery.joinable())
-        return;
-    (void)m_allocator->Commit(); // a failure shows as a failed GetBuffer in the thread
-    m_stopping = false;
-    m_delivery = std::thread([this] { Deliver(); });
-}
-
 // Delivers 50 ms buffers at the pace of the wall clock while running. The samples carry no
 // time stamps: a live source has no stream time to give, and the renderer plays them on arrival.
 void SimSource::Deliver()
@@ -421,12 +475,18 @@ void SimSource::Deliver()
     LARGE_INTEGER started;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&started);
-    long long delivered = 0;
+    long long deliveredFrames = 0;
     for (;;)
     {
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            m_wake.wait(lock, [&] { return m_stopping || m_state == State_Running; });
+            if (m_state != State_Running && !m_stopping)
+            {
+                m_wake.wait(lock, [&] { return m_stopping || m_state == State_Running; });
+                // Real time starts again from here: a pause is not made up for with a burst.
+                ::QueryPerformanceCounter(&started);
+                deliveredFrames = 0;
+            }
             if (m_stopping)
                 break;
         }
@@ -434,17 +494,20 @@ void SimSource::Deliver()
         if (FAILED(m_allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0)) || !sample)
             break;
         BYTE* data = nullptr;
-        (void)sample->GetPointer(&data);
+        if (FAILED(sample->GetPointer(&data)) || !data)
+            break;
+        // Never more than the allocator granted.
+        const int frameCount = std::min<int>(kFramesPerBuffer, sample->GetSize() / kBytesPerFrame);
         const double tone = SimulatedToneHz();
         auto* frames = reinterpret_cast<short*>(data);
-        for (int i = 0; i < kFramesPerBuffer; ++i)
+        for (int i = 0; i < frameCount; ++i)
         {
-            const short value = tone > 0 ? static_cast<short>(kAmplitude * std::sin(phase)) : 0;
-            frames[i * 2] = value;
-            frames[i * 2 + 1] = value;
+            const short value = tone > 0 ? static_cast<short>(kAmplitude * std::sin(phase)) : short{0};
+            frames[2 * static_cast<size_t>(i)] = value;
+            frames[2 * static_cast<size_t>(i) + 1] = value;
             phase = std::fmod(phase + 2 * 3.14159265358979323846 * tone / kRate, 2 * 3.14159265358979323846);
         }
-        (void)sample->SetActualDataLength(kFramesPerBuffer * kBytesPerFrame);
+        (void)sample->SetActualDataLength(frameCount * kBytesPerFrame);
         (void)sample->SetTime(nullptr, nullptr);
         (void)sample->SetSyncPoint(TRUE);
         if (m_input->Receive(sample.Get()) != S_OK)
@@ -454,11 +517,12 @@ void SimSource::Deliver()
                 break;
         }
         // Keep to real time: the next buffer is due when this one has played.
-        ++delivered;
-        const double due = static_cast<double>(delivered) * kFramesPerBuffer / kRate;
+        deliveredFrames += frameCount;
+        const double due = static_cast<double>(deliveredFrames) / kRate;
         LARGE_INTEGER now;
         ::QueryPerformanceCounter(&now);
-        const double elapsed = static_cast<double>(now.QuadPart - started.QuadPart) / frequency.QuadPart;
+        const double elapsed =
+            static_cast<double>(now.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart);
         if (due > elapsed)
             ::Sleep(static_cast<DWORD>((due - elapsed) * 1000));
     }
@@ -482,7 +546,15 @@ class SourceFactory : public IClassFactory
         *object = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        auto* source = new SimSource();
+        SimSource* source = nullptr;
+        try
+        {
+            source = new SimSource();
+        }
+        catch (const std::bad_alloc&)
+        {
+            return E_OUTOFMEMORY;
+        }
         const HRESULT result = source->QueryInterface(iid, object);
         source->Release();
         return result;
@@ -499,9 +571,10 @@ double SimulatedToneHz()
     WORD code = 0;
     if (!SimulatedReceiver::Instance().Tuning(&band, &code))
         return 0;
-    // FM f MHz sounds at (f - 80) x 100 Hz, AM k kHz at k Hz.
+    // FM f MHz sounds at (f - 80) x 100 Hz, AM k kHz at k Hz. The FM code counts whole tenths.
+    const int fmTenths = code / 8 - 107;
     if (band == 0x02)
-        return ((code / 8 - 107) / 10.0 - 80.0) * 100.0;
+        return (fmTenths / 10.0 - 80.0) * 100.0;
     if (band == 0x12)
         return code - 450.0;
     return 0;
@@ -509,6 +582,10 @@ double SimulatedToneHz()
 
 SimAudioDevice::SimAudioDevice()
 {
+    {
+        std::lock_guard<std::mutex> guard(g_sourcesLock);
+        g_sources.reserve(64);
+    }
     (void)::CoRegisterClassObject(CLSID_SimAudioSource, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                   &m_cookie);
     ComPtr<IFilterMapper2> mapper;
@@ -531,6 +608,7 @@ SimAudioDevice::SimAudioDevice()
 
 SimAudioDevice::~SimAudioDevice()
 {
+    StopAllSources();
     ComPtr<IFilterMapper2> mapper;
     if (m_registered &&
         SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))

@@ -40,6 +40,7 @@ void SimulatedReceiver::Install(const SimConfig& config)
     m_code = config.code;
     m_queryPending = false;
     m_answeredQueries = 0;
+    m_cancels = 0;
     m_notifications = 0;
     m_classDevsFlags = 0;
     m_written.clear();
@@ -79,8 +80,8 @@ SimulatedReceiver::State SimulatedReceiver::Snapshot()
 {
     FinishDelivery();
     std::lock_guard<std::mutex> guard(m_lock);
-    return {m_band,          m_code,          m_written, static_cast<int>(m_handles.size()), m_answeredQueries,
-            m_notifications, m_classDevsFlags};
+    return {m_band,    m_code,          m_written,       static_cast<int>(m_handles.size()), m_answeredQueries,
+            m_cancels, m_notifications, m_classDevsFlags};
 }
 
 bool SimulatedReceiver::Tuning(BYTE* band, WORD* code)
@@ -97,14 +98,21 @@ bool SimulatedReceiver::Tuning(BYTE* band, WORD* code)
 }
 
 // The caller holds m_lock.
-const SimInterface* SimulatedReceiver::InterfaceOf(HANDLE handle)
+const SimulatedReceiver::Handle* SimulatedReceiver::HandleOf(HANDLE handle) const
 {
     for (const Handle& open : m_handles)
     {
         if (open.value == handle)
-            return &m_config.interfaces[open.interfaceIndex];
+            return &open;
     }
     return nullptr;
+}
+
+// The caller holds m_lock.
+const SimInterface* SimulatedReceiver::InterfaceOf(HANDLE handle)
+{
+    const Handle* open = HandleOf(handle);
+    return open ? &m_config.interfaces[open->interfaceIndex] : nullptr;
 }
 
 bool SimulatedReceiver::Unplugged() const
@@ -235,7 +243,7 @@ HANDLE WINAPI SimulatedReceiver::CreateFile(LPCSTR path, DWORD access, DWORD sha
         if (PathOf(i) == path)
         {
             HANDLE handle = reinterpret_cast<HANDLE>(self.m_nextHandle += 4);
-            self.m_handles.push_back({handle, i, access});
+            self.m_handles.push_back({handle, i, access, flags});
             return handle;
         }
     }
@@ -323,9 +331,15 @@ BOOL WINAPI SimulatedReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD le
 {
     SimulatedReceiver& self = Instance();
     std::lock_guard<std::mutex> guard(self.m_lock);
-    const SimInterface* device = self.InterfaceOf(handle);
-    if (!device)
+    const Handle* open = self.HandleOf(handle);
+    if (!open)
         return self.m_saved.WriteFile(handle, buffer, length, written, overlapped);
+    // As the device does: reports go out through a handle opened for writing, synchronously.
+    if (!(open->access & GENERIC_WRITE) || overlapped)
+    {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     const BYTE* report = static_cast<const BYTE*>(buffer);
     self.Log(report, length);
     if (self.m_config.fault == SimFault::WriteFails || self.Unplugged())
@@ -354,11 +368,23 @@ BOOL WINAPI SimulatedReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD leng
     self.FinishDelivery();
     {
         std::lock_guard<std::mutex> guard(self.m_lock);
-        if (!self.InterfaceOf(handle))
+        const Handle* open = self.HandleOf(handle);
+        if (!open)
             return self.m_saved.ReadFile(handle, buffer, length, read, overlapped);
+        // Reports come in through a handle opened for overlapped reading.
+        if (!(open->access & GENERIC_READ) || !(open->flags & FILE_FLAG_OVERLAPPED))
+        {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
         if (!overlapped || !overlapped->hEvent)
         {
             ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (self.m_config.fault == SimFault::ReadFails)
+        {
+            ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
             return FALSE;
         }
         ::ResetEvent(overlapped->hEvent);
@@ -382,5 +408,6 @@ BOOL WINAPI SimulatedReceiver::CancelIo(HANDLE handle)
     std::lock_guard<std::mutex> guard(self.m_lock);
     if (!self.InterfaceOf(handle))
         return self.m_saved.CancelIo(handle);
+    ++self.m_cancels;
     return TRUE;
 }

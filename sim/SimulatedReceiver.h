@@ -15,6 +15,7 @@ enum class SimFault
     None,
     Silent,      // never answers a query
     WriteFails,  // every write fails
+    ReadFails,   // every read fails at once, as on a device that is gone
     UnplugAfter, // gone after `faultValue` answered queries: writes fail, reads never answer
     Status,      // answers with status byte `faultValue`
     Band,        // answers with band byte `faultValue`
@@ -63,6 +64,7 @@ class SimulatedReceiver
         std::vector<std::vector<BYTE>> written; // every output report, as written
         int openHandles;
         int answeredQueries;
+        int cancels; // CancelIo calls on a read handle
         int notificationsRegistered;
         DWORD classDevsFlags;
     };
@@ -77,6 +79,7 @@ class SimulatedReceiver
         HANDLE value;
         size_t interfaceIndex;
         DWORD access;
+        DWORD flags;
     };
     struct PendingRead
     {
@@ -86,6 +89,7 @@ class SimulatedReceiver
     };
 
     const SimInterface* InterfaceOf(HANDLE handle);
+    const Handle* HandleOf(HANDLE handle) const;
     bool Unplugged() const;
     void FinishDelivery();
     void Deliver(PendingRead read);
@@ -119,6 +123,7 @@ class SimulatedReceiver
     WORD m_code = 0;
     bool m_queryPending = false;
     int m_answeredQueries = 0;
+    int m_cancels = 0;
     int m_notifications = 0;
     DWORD m_classDevsFlags = 0;
     std::vector<std::vector<BYTE>> m_written;

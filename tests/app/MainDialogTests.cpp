@@ -224,7 +224,7 @@ struct SysCommandCase
 
 const SysCommandCase kSysCommandCases[] = {{16, true}, {17, true}, {24, true}, {31, true}, {32, false}, {0, false}};
 
-TEST(MainDialog, SystemCommandsSixteenToThirtyOneOpenTheAboutBox)
+TEST(MainDialog, SystemCommandsSixteenToThirtyOneOpenTheAboutBoxModally)
 {
     PlayerDialog dialog;
     RunModal(dialog,
@@ -244,8 +244,12 @@ TEST(MainDialog, SystemCommandsSixteenToThirtyOneOpenTheAboutBox)
                      for (HWND child = ::GetWindow(about, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
                          hasVersionText |= WindowText(child) == L"WavelarkPlayer Version 1.1";
                      EXPECT_TRUE(hasVersionText);
+                     // Modal to the main dialog: nothing there can be used while it shows.
+                     EXPECT_EQ(window, ::GetWindow(about, GW_OWNER));
+                     EXPECT_FALSE(::IsWindowEnabled(window));
                      ::PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
                      EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
+                     EXPECT_TRUE(::IsWindowEnabled(window));
                  }
                  EXPECT_TRUE(::IsWindow(window));
              });

@@ -10,6 +10,7 @@
 #include <uuids.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,113 @@ TEST(FilterData, ThePlatformParserOnlySeesWholeRecords)
     cut.ReadFilterData(cutPin.data(), static_cast<int>(cutPin.size()));
     EXPECT_EQ(4u, cut.m_types.size()) << "the first two pins' types";
     EXPECT_EQ(0x0000006000000000ull, cut.m_merit);
+}
+
+// A record at the very end of a readable page, before a page that cannot be read: a read past
+// its end faults at once.
+class GuardedRecord
+{
+  public:
+    explicit GuardedRecord(const std::vector<BYTE>& record)
+    {
+        SYSTEM_INFO system;
+        ::GetSystemInfo(&system);
+        const size_t page = system.dwPageSize;
+        const size_t readable = (record.size() + page - 1) / page * page;
+        m_base = static_cast<BYTE*>(::VirtualAlloc(nullptr, readable + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        DWORD previous = 0;
+        ::VirtualProtect(m_base + readable, page, PAGE_NOACCESS, &previous);
+        m_data = m_base + readable - record.size();
+        std::memcpy(m_data, record.data(), record.size());
+    }
+    ~GuardedRecord() { ::VirtualFree(m_base, 0, MEM_RELEASE); }
+    GuardedRecord(const GuardedRecord&) = delete;
+    GuardedRecord& operator=(const GuardedRecord&) = delete;
+    BYTE* Data() const { return m_data; }
+
+  private:
+    BYTE* m_base;
+    BYTE* m_data;
+};
+
+// Mutations of whole records as a damaged or hostile registration might hold them: a byte
+// changed, a 32-bit field set to a small number or an offset, the record cut.
+std::vector<BYTE> Mutated(std::vector<BYTE> record, std::mt19937& random)
+{
+    const size_t edits = 1 + random() % 3;
+    for (size_t i = 0; i < edits && !record.empty(); ++i)
+    {
+        const size_t at = random() % record.size();
+        switch (random() % 4)
+        {
+        case 0:
+            record[at] = static_cast<BYTE>(random());
+            break;
+        case 1:
+        case 2:
+            if (at + 4 <= record.size())
+            {
+                const DWORD value = random() % 2 ? random() % 8 : random() % (record.size() + 32);
+                std::memcpy(&record[at & ~size_t(3)], &value, sizeof(value));
+            }
+            break;
+        default:
+            record.resize(at);
+        }
+    }
+    return record;
+}
+
+// Every record that the gate lets through is parsed by the real platform parser right at the
+// edge of readable memory; a parser read outside the record ends the test program. The parsed
+// records leave no task memory behind.
+TEST(FilterData, ThePlatformParserNeverReadsPastWhatTheGateLetsThrough)
+{
+    std::vector<std::vector<BYTE>> seeds = {HandMadeRecord(), HandMadeRecord(2, 0x8), ThreePinRecord(0, 0x600000)};
+    std::vector<BYTE> categoryFlag = HandMadeRecord();
+    categoryFlag[36] = 1; // +20 of the pin: the platform then reads a category offset from +24
+    EXPECT_FALSE(IsWholeFilterDataRecord(categoryFlag.data(), categoryFlag.size()));
+    seeds.push_back(categoryFlag);
+    ComPtr<IAMFilterData> writer;
+    ASSERT_HRESULT_SUCCEEDED(
+        ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IAMFilterData, writer.PutVoid()));
+    const REGPINTYPES types[] = {{&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM}, {&kMajor, &kSub}, {&kMajor, &GUID_NULL}};
+    REGFILTERPINS2 pins[2] = {};
+    pins[0].nMediaTypes = 2;
+    pins[0].lpMediaType = types;
+    pins[0].clsPinCategory = &kSub;
+    pins[1].dwFlags = REG_PINFLAG_B_OUTPUT;
+    pins[1].nMediaTypes = 1;
+    pins[1].lpMediaType = types + 2;
+    REGFILTER2 registration = {};
+    registration.dwVersion = 2;
+    registration.dwMerit = 0x600000;
+    registration.cPins2 = 2;
+    registration.rgPins2 = pins;
+    BYTE* written = nullptr;
+    ULONG size = 0;
+    ASSERT_HRESULT_SUCCEEDED(writer->CreateFilterData(&registration, &written, &size));
+    seeds.push_back(Bytes(written, size));
+    ::CoTaskMemFree(written);
+
+    std::mt19937 random(20261207);
+    const ULONGLONG end = ::GetTickCount64() + 20000;
+    int parsed = 0;
+    TaskMemorySpy spy;
+    for (int round = 0; round < 20000 && ::GetTickCount64() < end; ++round)
+    {
+        std::vector<BYTE> record = seeds[(round < 50 ? round : random()) % seeds.size()];
+        if (round >= 50)
+            record = Mutated(std::move(record), random);
+        if (record.empty() || !IsWholeFilterDataRecord(record.data(), record.size()))
+            continue;
+        GuardedRecord guarded(record);
+        RecordCandidate candidate;
+        candidate.ReadFilterData(guarded.Data(), static_cast<int>(record.size()));
+        ++parsed;
+    }
+    EXPECT_GT(parsed, 50);
+    EXPECT_EQ(0, spy.Outstanding()) << "task memory left by " << parsed << " parses";
 }
 
 struct SplitterCase

@@ -53,6 +53,40 @@ const TestFilterShape kSplitter = Transform(L"Splitter", TestGuid(0x25), kTypeA,
 const TestFilterShape kBlockedAll = Renderer(L"Blocked everywhere", kBlockedForEveryBuilder, kTypeA);
 const TestFilterShape kBlockedCapture = Renderer(L"Blocked in capture", kBlockedForCapture, kTypeA);
 
+// Filters that misbehave as installed software may. This one lets the graph go in the end, or
+// the platform's graph could not be released.
+TestFilterShape Stuck(TestFilterShape shape)
+{
+    shape.refusesToLeave = 100;
+    return shape;
+}
+const TestFilterShape kWrapper = []
+{
+    TestFilterShape shape = Transform(L"Wrapper", TestGuid(0x28), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeA}}});
+    shape.reportedClsid = TestGuid(0x29);
+    return shape;
+}();
+const TestFilterShape kNoPins = []
+{
+    TestFilterShape shape = Renderer(L"No pins", TestGuid(0x2A), kTypeA);
+    shape.enumPinsFails = true;
+    return shape;
+}();
+const TestFilterShape kOrphanPins = []
+{
+    TestFilterShape shape = Transform(L"Orphan pins", TestGuid(0x2B), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeZ}}});
+    shape.pins[1].infoWithoutFilter = true;
+    return shape;
+}();
+const TestFilterShape kUnbindable = []
+{
+    TestFilterShape shape = Renderer(L"Unbindable", TestGuid(0x2E), kTypeA);
+    shape.refusesToBind = true;
+    return shape;
+}();
+const TestFilterShape kBToC = Transform(L"B to C", TestGuid(0x2C), kTypeB, {{L"Out", PINDIR_OUTPUT, {kTypeC}}});
+const TestFilterShape kCToZ = Transform(L"C to Z", TestGuid(0x2D), kTypeC, {{L"Out", PINDIR_OUTPUT, {kTypeZ}}});
+
 TestFilterShape StreamParser(const wchar_t* name, BYTE last, TypePair takes)
 {
     TestFilterShape shape = Renderer(name, TestGuid(last), takes);
@@ -129,6 +163,7 @@ struct RenderCase
     HRESULT expected;
     std::vector<std::wstring> graph; // sorted names of the filters afterwards
     const wchar_t* firstDownstream;  // what the source's pin stays connected to
+    bool sourceTypesFail = false;    // the source pin's type enumerator fails after its first type
 };
 
 const RenderCase kRenderCases[] = {
@@ -181,6 +216,63 @@ const RenderCase kRenderCases[] = {
      VFW_S_PARTIAL_RENDER,
      {L"Renderer A", L"Source", L"Splitter"},
      L"Splitter"},
+    {"a chain that dead-ends two levels down goes as a whole",
+     {kTypeA},
+     {{kDecoderToB, 0x800000, 1}, {kBToC, 0x800000, 1}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_FALSE,
+     {L"Renderer A", L"Source"},
+     L"Renderer A"},
+    {"and three levels down",
+     {kTypeA},
+     {{kDecoderToB, 0x800000, 1}, {kBToC, 0x800000, 1}, {kCToZ, 0x800000, 1}},
+     Kind::Capture,
+     E_FAIL,
+     {L"Source"},
+     L""},
+    {"a filter that cannot leave the graph is passed over",
+     {kTypeA},
+     {{Stuck(kDecoderToB), 0x800000, 1}, {kDecoderToC, 0x700000, -1}, {kRendererC, 0x600000, -1}},
+     Kind::Capture,
+     S_OK,
+     {L"Decoder to B", L"Decoder to C", L"Renderer C", L"Source"},
+     L"Decoder to C"},
+    {"a wrapper reporting another class is not offered below itself",
+     {kTypeA},
+     {{kWrapper, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_OK,
+     {L"Renderer A", L"Source", L"Wrapper"},
+     L"Wrapper"},
+    {"a filter whose pins cannot be listed",
+     {kTypeA},
+     {{kNoPins, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_FALSE,
+     {L"Renderer A", L"Source"},
+     L"Renderer A"},
+    {"a pin that names no filter",
+     {kTypeA},
+     {{kOrphanPins, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_FALSE,
+     {L"Renderer A", L"Source"},
+     L"Renderer A"},
+    {"a moniker that cannot bind",
+     {kTypeA},
+     {{kUnbindable, 0x900000, 0}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_FALSE,
+     {L"Renderer A", L"Source"},
+     L"Renderer A"},
+    {"a type list that fails part-way keeps what it gave",
+     {kTypeA, kTypeC},
+     {{kRendererC, 0x900000, 0}, {kRendererA, 0x600000, 1}},
+     Kind::Capture,
+     S_FALSE,
+     {L"Renderer A", L"Source"},
+     L"Renderer A",
+     true},
     {"nothing takes the type", {kTypeZ}, {{kRendererA, 0x600000, 0}}, Kind::Capture, E_FAIL, {L"Source"}, L""},
     {"no media types at all", {}, {{kRendererA, 0x600000, 0}}, Kind::Capture, E_FAIL, {L"Source"}, L""},
     {"a byte stream is offered its explicit type first",
@@ -207,7 +299,9 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
         std::vector<std::unique_ptr<RegisteredTestFilter>> registered;
         for (const Registration& r : c.registered)
             registered.push_back(std::make_unique<RegisteredTestFilter>(r.shape, r.merit));
-        ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, c.sourceTypes}});
+        TestPinShape output = {L"Out", PINDIR_OUTPUT, c.sourceTypes};
+        output.typesFailPartWay = c.sourceTypesFail;
+        ComPtr<IPin> out = AddSource({output});
         {
             std::unique_ptr<CGraphBuilder> builder = MakeBuilder(c.kind, m_graph.Get());
             EXPECT_EQ(c.expected, builder->RenderPin(out.Get()));

@@ -116,6 +116,17 @@ TEST(MediaTypeRecords, CopiesOwnTheirFormatBlockAndCountTheirObject)
         DeleteMediaTypeRecord(copy);
         EXPECT_EQ(0x5A, wrapped.pbFormat[19]);
 
+        // Out of memory for the format block: the copy holds no reference to release.
+        AM_MEDIA_TYPE failed = {};
+        {
+            TaskMemorySpy spy;
+            spy.FailNextAllocation();
+            EXPECT_EQ(E_OUTOFMEMORY, CopyMediaTypeRecord(&failed, &wrapped));
+        }
+        ASSERT_EQ(nullptr, failed.pUnk);
+        EXPECT_EQ(nullptr, failed.pbFormat);
+        FreeMediaTypeRecord(&failed);
+
         AM_MEDIA_TYPE bare = {};
         bare.pUnk = counted.Get();
         CMediaType noBlock(bare);

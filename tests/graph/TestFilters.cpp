@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace
 {
@@ -82,8 +83,8 @@ class VectorEnumerator : public Enum, public Counted<VectorEnumerator<Enum, Item
 {
   public:
     using Give = std::function<Item*(const Stored&)>;
-    VectorEnumerator(REFIID iid, std::vector<Stored> items, Give give, size_t position = 0)
-        : m_iid(iid), m_items(std::move(items)), m_give(std::move(give)), m_next(position)
+    VectorEnumerator(REFIID iid, std::vector<Stored> items, Give give, size_t position = 0, size_t failAfter = 0)
+        : m_iid(iid), m_items(std::move(items)), m_give(std::move(give)), m_next(position), m_failAfter(failAfter)
     {
     }
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
@@ -98,6 +99,8 @@ class VectorEnumerator : public Enum, public Counted<VectorEnumerator<Enum, Item
     STDMETHODIMP_(ULONG) Release() override { return this->ReleaseImpl(); }
     STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override
     {
+        if (m_failAfter && m_next >= m_failAfter)
+            return E_FAIL;
         ULONG given = 0;
         for (; given < count && m_next < m_items.size(); ++given)
             items[given] = m_give(m_items[m_next++]);
@@ -117,7 +120,7 @@ class VectorEnumerator : public Enum, public Counted<VectorEnumerator<Enum, Item
     }
     STDMETHODIMP Clone(Enum** clone) override
     {
-        *clone = new VectorEnumerator(m_iid, m_items, m_give, m_next);
+        *clone = new VectorEnumerator(m_iid, m_items, m_give, m_next, m_failAfter);
         return S_OK;
     }
 
@@ -126,6 +129,7 @@ class VectorEnumerator : public Enum, public Counted<VectorEnumerator<Enum, Item
     std::vector<Stored> m_items;
     Give m_give;
     size_t m_next;
+    size_t m_failAfter; // Next fails once this many items were given; 0: never
 };
 
 template <class Interface> Interface* CopyOf(const ComPtr<Interface>& item)
@@ -233,7 +237,7 @@ class TestPin : public IPin, public IStreamBuilder, public IKsPropertySet
         const bool pcm = m_shape.pcmFormat;
         *types = new VectorEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE, TypePair>(
             IID_IEnumMediaTypes, m_shape.direction == PINDIR_OUTPUT ? m_shape.types : std::vector<TypePair>(),
-            [pcm](const TypePair& pair) { return NewMediaType(pair, pcm); });
+            [pcm](const TypePair& pair) { return NewMediaType(pair, pcm); }, 0, m_shape.typesFailPartWay ? 1 : 0);
         return S_OK;
     }
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
@@ -292,7 +296,7 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
 
     STDMETHODIMP GetClassID(CLSID* clsid) override
     {
-        *clsid = m_shape.clsid;
+        *clsid = m_shape.reportedClsid != GUID_NULL ? m_shape.reportedClsid : m_shape.clsid;
         return S_OK;
     }
     STDMETHODIMP Stop() override { return m_state = State_Stopped, S_OK; }
@@ -303,6 +307,9 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
     STDMETHODIMP GetSyncSource(IReferenceClock** clock) override { return *clock = nullptr, S_OK; }
     STDMETHODIMP EnumPins(IEnumPins** pins) override
     {
+        *pins = nullptr;
+        if (m_shape.enumPinsFails)
+            return E_FAIL;
         std::vector<ComPtr<IPin>> all;
         for (const auto& pin : m_pins)
             all.emplace_back(static_cast<IPin*>(pin.get()));
@@ -334,7 +341,7 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
     // The graph does not hold a reference of the filter's: DirectShow's rule against cycles.
     STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override
     {
-        if (graph && m_shape.refusesGraphs)
+        if ((graph && m_shape.refusesGraphs) || (!graph && m_refusedLeaving++ < m_shape.refusesToLeave))
             return E_FAIL;
         m_graph = graph;
         m_nameInGraph = name ? name : L"";
@@ -347,6 +354,7 @@ class TestFilter : public IBaseFilter, public Counted<TestFilter>
     std::vector<std::unique_ptr<TestPin>> m_pins;
     IFilterGraph* m_graph = nullptr;
     std::wstring m_nameInGraph;
+    int m_refusedLeaving = 0;
     FILTER_STATE m_state = State_Stopped;
 };
 
@@ -376,8 +384,9 @@ STDMETHODIMP_(ULONG) TestPin::Release()
 
 STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info)
 {
-    info->pFilter = &m_filter;
-    m_filter.AddRef();
+    info->pFilter = m_shape.infoWithoutFilter ? nullptr : &m_filter;
+    if (info->pFilter)
+        m_filter.AddRef();
     info->dir = m_shape.direction;
     lstrcpynW(info->achName, m_shape.name.c_str(), MAX_PIN_NAME);
     return S_OK;
@@ -412,6 +421,8 @@ struct Factory : public IClassFactory
         *object = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
+        if (m_shape.refusesToBind)
+            return E_FAIL;
         auto* filter = new TestFilter(m_shape);
         const HRESULT result = filter->QueryInterface(iid, object);
         filter->Release();
@@ -692,4 +703,84 @@ RefusedClass::RefusedClass(const CLSID& clsid)
 RefusedClass::~RefusedClass()
 {
     (void)::CoRevokeClassObject(m_cookie);
+}
+
+namespace
+{
+class Spy final : public IMallocSpy
+{
+  public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IMallocSpy)
+            return *object = nullptr, E_NOINTERFACE;
+        *object = static_cast<IMallocSpy*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // a static object
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
+    STDMETHODIMP_(void*) PostAlloc(void* block) override
+    {
+        if (block && m_failNext)
+        {
+            m_failNext = false;
+            m_withheld.push_back(block); // given back once the spy is gone
+            return nullptr;
+        }
+        if (block)
+            ++m_outstanding;
+        return block;
+    }
+    STDMETHODIMP_(void*) PreFree(void* block, BOOL spyed) override
+    {
+        if (block && spyed)
+            --m_outstanding;
+        return block;
+    }
+    STDMETHODIMP_(void) PostFree(BOOL) override {}
+    STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** newBlock, BOOL) override
+    {
+        *newBlock = block;
+        return size;
+    }
+    STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(void*) PreGetSize(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
+    STDMETHODIMP_(void*) PreDidAlloc(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int allocated) override { return allocated; }
+    STDMETHODIMP_(void) PreHeapMinimize() override {}
+    STDMETHODIMP_(void) PostHeapMinimize() override {}
+
+    long m_outstanding = 0;
+    bool m_failNext = false;
+    std::vector<void*> m_withheld;
+};
+
+Spy g_spy;
+} // namespace
+
+TaskMemorySpy::TaskMemorySpy()
+{
+    g_spy.m_outstanding = 0;
+    g_spy.m_failNext = false;
+    (void)::CoRegisterMallocSpy(&g_spy); // a spy that is not there counts nothing, and the test sees it
+}
+
+TaskMemorySpy::~TaskMemorySpy()
+{
+    (void)::CoRevokeMallocSpy(); // deferred while blocks made under it live; nothing to do then
+    for (void* block : g_spy.m_withheld)
+        ::CoTaskMemFree(block);
+    g_spy.m_withheld.clear();
+}
+
+long TaskMemorySpy::Outstanding() const
+{
+    return g_spy.m_outstanding;
+}
+
+void TaskMemorySpy::FailNextAllocation()
+{
+    g_spy.m_failNext = true;
 }

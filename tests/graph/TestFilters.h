@@ -26,6 +26,8 @@ struct TestPinShape
     GUID requiredFormat = GUID_NULL; // input: the format type a connection must name, if any
     bool pcmFormat = false;          // output: the types carry a 44.1 kHz 16-bit stereo format
     bool capture = false;            // output: reports PIN_CATEGORY_CAPTURE through IKsPropertySet
+    bool typesFailPartWay = false;   // output: the type enumerator fails after the first type
+    bool infoWithoutFilter = false;  // QueryPinInfo names no filter
 };
 
 struct TestFilterShape
@@ -36,6 +38,10 @@ struct TestFilterShape
     bool streamBuilder = false; // the output pins answer IStreamBuilder
     HRESULT streamBuilderResult = E_FAIL;
     bool refusesGraphs = false; // JoinFilterGraph fails, so no graph can take the filter
+    int refusesToLeave = 0;     // JoinFilterGraph(NULL) fails this often, so the graph cannot remove it
+    bool enumPinsFails = false;
+    CLSID reportedClsid = GUID_NULL; // GetClassID reports this, as a wrapper filter reports its own
+    bool refusesToBind = false;      // its class factory makes nothing, so its moniker cannot bind
 };
 
 // Objects of the test filters alive now, across every class; 0 once everything is released.
@@ -94,3 +100,17 @@ std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph);
 // The name of the filter that `pin` is connected to, or empty.
 std::wstring PeerFilterName(IPin* pin);
 ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name);
+
+// Watches the COM task allocator while it lives: counts the blocks handed out and not yet
+// freed, and can make the next allocation fail.
+class TaskMemorySpy
+{
+  public:
+    TaskMemorySpy();
+    ~TaskMemorySpy();
+    TaskMemorySpy(const TaskMemorySpy&) = delete;
+    TaskMemorySpy& operator=(const TaskMemorySpy&) = delete;
+
+    long Outstanding() const;
+    void FailNextAllocation();
+};

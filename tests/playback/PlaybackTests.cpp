@@ -56,14 +56,23 @@ struct FakeOs
         *key = reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0x4A11));
         return registryRefuses ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
     }
+    // What another program stored under the value: its type and its length in bytes.
+    static inline DWORD storedType = REG_DWORD;
+    static inline DWORD storedSize = sizeof(DWORD);
     static LONG WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
     {
         if (!storedAudio)
             return ERROR_FILE_NOT_FOUND;
         if (type)
-            *type = REG_DWORD;
+            *type = storedType;
+        if (*size < storedSize)
+        {
+            memset(data, 0xFF, *size); // the buffer holds nothing meaningful then
+            *size = storedSize;
+            return ERROR_MORE_DATA;
+        }
         memcpy(data, &*storedAudio, sizeof(DWORD));
-        *size = sizeof(DWORD);
+        *size = storedSize;
         return ERROR_SUCCESS;
     }
     static LONG WINAPI RegSetValueExA(HKEY, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size)
@@ -127,6 +136,8 @@ class Playback : public ::testing::Test
         FakeOs::speakerConfig = DSSPEAKER_STEREO;
         FakeOs::registryRefuses = false;
         FakeOs::storedAudio.reset();
+        FakeOs::storedType = REG_DWORD;
+        FakeOs::storedSize = sizeof(DWORD);
         FakeOs::audioWrites = 0;
         OsCalls& os = Os();
         os.MessageBoxA = &FakeOs::MessageBoxA;
@@ -280,6 +291,8 @@ struct DecoderCase
     std::optional<DWORD> speakerConfig;
     std::optional<DWORD> stored;
     std::optional<DWORD> expected; // none: not written
+    DWORD storedType = REG_DWORD;
+    DWORD storedSize = sizeof(DWORD);
 };
 
 const DecoderCase kDecoderCases[] = {
@@ -294,6 +307,8 @@ const DecoderCase kDecoderCases[] = {
     {"geometry bits make another value", DSSPEAKER_COMBINED(DSSPEAKER_STEREO, DSSPEAKER_GEOMETRY_WIDE), std::nullopt,
      2},
     {"no DirectSound writes 0", std::nullopt, std::nullopt, 0},
+    {"a longer value counts as 0", DSSPEAKER_STEREO, 7, 2, REG_BINARY, 8},
+    {"a text counts as 0", DSSPEAKER_STEREO, 7, 2, REG_SZ},
 };
 
 TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
@@ -303,6 +318,8 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
         SCOPED_TRACE(c.name);
         FakeOs::speakerConfig = c.speakerConfig;
         FakeOs::storedAudio = c.stored;
+        FakeOs::storedType = c.storedType;
+        FakeOs::storedSize = c.storedSize;
         FakeOs::audioWrites = 0;
         CWavelarkPlayerDlg dialog;
         dialog.ApplyDecoderSpeakerSetting();

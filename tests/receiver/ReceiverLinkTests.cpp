@@ -28,20 +28,21 @@ class ReceiverLink : public ::testing::Test
     }
     void TearDown() override
     {
+        Os().WaitForSingleObject = ::WaitForSingleObject;
         m_dialog.CloseReceiverHandles();
         m_dialog.m_hReadEvent.Reset();
         SimulatedReceiver::Instance().Uninstall();
     }
-    // Waits end at once, as a receiver that never answers would end them after 6000 ms.
-    void TimeOutEveryWait()
+    // Every wait is recorded and then waited for real.
+    void CountWaits()
     {
         s_waits.clear();
-        Os().WaitForSingleObject = &TimedOutWait;
+        Os().WaitForSingleObject = &CountedWait;
     }
-    static DWORD WINAPI TimedOutWait(HANDLE, DWORD milliseconds)
+    static DWORD WINAPI CountedWait(HANDLE event, DWORD milliseconds)
     {
         s_waits.push_back(milliseconds);
-        return WAIT_TIMEOUT;
+        return ::WaitForSingleObject(event, milliseconds);
     }
     bool AllHandlesClosed() const
     {
@@ -149,25 +150,46 @@ TEST_F(ReceiverLink, AnExchangeWritesTheTuneCommandAndAQueryPaddedToTheReportLen
     }
 }
 
-TEST_F(ReceiverLink, AFailedWriteClosesTheLinkAndLaterExchangesWriteNothing)
+struct LostCase
 {
-    SimConfig config;
-    config.fault = SimFault::WriteFails;
-    Start(config);
-    ASSERT_TRUE(m_dialog.FindReceiver());
-    m_dialog.m_band = 0;
-    m_dialog.m_freqText = "954";
-    m_dialog.TuneAndReadBack();
-    EXPECT_TRUE(AllHandlesClosed());
-    EXPECT_EQ(0, SimulatedReceiver::Instance().Snapshot().openHandles);
+    const char* name;
+    SimFault fault;
+    size_t waits;   // 6000 ms waits, all of them in the first exchange
+    int cancels;    // reads cancelled
+    size_t written; // output reports written over three exchanges
+};
 
-    TimeOutEveryWait();
-    m_dialog.TuneAndReadBack();
-    EXPECT_EQ(1u, SimulatedReceiver::Instance().Snapshot().written.size()) << "only the write that failed";
-    EXPECT_TRUE(s_waits.empty()) << "a closed link must not wait for a report";
+const LostCase kLostCases[] = {
+    {"a receiver that never answers costs one real wait", SimFault::Silent, 1, 1, 2},
+    {"a read that fails at once costs no wait", SimFault::ReadFails, 0, 0, 2},
+    {"a failed write closes the link before any read", SimFault::WriteFails, 0, 0, 1},
+};
+
+TEST_F(ReceiverLink, ALostReceiverClosesTheLinkOnceAndLaterExchangesNeitherWriteNorWait)
+{
+    for (const LostCase& c : kLostCases)
+    {
+        SCOPED_TRACE(c.name);
+        SimConfig config;
+        config.fault = c.fault;
+        Start(config);
+        ASSERT_TRUE(m_dialog.FindReceiver());
+        CountWaits();
+        m_dialog.m_band = 1;
+        m_dialog.m_freqText = "88.0";
+        for (int exchange = 0; exchange < 3; ++exchange)
+            m_dialog.TuneAndReadBack();
+        EXPECT_EQ(std::vector<DWORD>(c.waits, 6000), s_waits);
+        EXPECT_TRUE(AllHandlesClosed());
+        const SimulatedReceiver::State state = SimulatedReceiver::Instance().Snapshot();
+        EXPECT_EQ(0, state.openHandles);
+        EXPECT_EQ(c.cancels, state.cancels);
+        EXPECT_EQ(c.written, state.written.size());
+        TearDown();
+    }
 }
 
-TEST_F(ReceiverLink, ATimeOutCancelsClosesAndKeepsThePreviousReport)
+TEST_F(ReceiverLink, AnUnpluggedReceiverClosesTheLinkAndThePreviousReportStays)
 {
     SimConfig config;
     config.fault = SimFault::UnplugAfter;
@@ -186,26 +208,6 @@ TEST_F(ReceiverLink, ATimeOutCancelsClosesAndKeepsThePreviousReport)
     m_dialog.TuneAndReadBack();
     EXPECT_TRUE(AllHandlesClosed());
     EXPECT_EQ(m_dialog.m_freqText, "87.9") << "the previous report is shown again";
-}
-
-TEST_F(ReceiverLink, AReceiverThatNeverAnswersCostsOneWaitThenNone)
-{
-    SimConfig config;
-    config.fault = SimFault::Silent;
-    Start(config);
-    ASSERT_TRUE(m_dialog.FindReceiver());
-    TimeOutEveryWait();
-    m_dialog.m_band = 1;
-    m_dialog.m_freqText = "88.0";
-    m_dialog.TuneAndReadBack();
-    EXPECT_EQ((std::vector<DWORD>{6000}), s_waits);
-    EXPECT_TRUE(AllHandlesClosed());
-    EXPECT_EQ(0, SimulatedReceiver::Instance().Snapshot().openHandles);
-
-    m_dialog.TuneAndReadBack();
-    m_dialog.TuneAndReadBack();
-    EXPECT_EQ(1u, s_waits.size()) << "no more 6000 ms waits once the link is closed";
-    EXPECT_EQ(2u, SimulatedReceiver::Instance().Snapshot().written.size());
 }
 
 struct AnswerCase
