@@ -2,10 +2,81 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <utility>
 
 namespace
 {
+// The driver runs on a fiber of the dialog's own thread and acts between the messages of the
+// dialog's modal loop: the dialog and the driver never run at once, and while the driver waits
+// the loop goes on. No second thread touches the window system.
+struct Driver
+{
+    const std::function<void(HWND)>& drive;
+    DWORD thread;
+    LPVOID loopFiber;
+    LPVOID driverFiber = nullptr;
+    bool onDriver = false; // which of the two fibers runs now
+    bool done = false;
+};
+
+thread_local Driver* t_driver = nullptr;
+thread_local LPVOID t_threadFiber = nullptr;
+
+bool OnDriverFiber()
+{
+    return t_driver && t_driver->onDriver;
+}
+
+void SwitchToDriver(Driver& driver)
+{
+    driver.onDriver = true;
+    ::SwitchToFiber(driver.driverFiber);
+}
+
+void SwitchToLoop(Driver& driver)
+{
+    driver.onDriver = false;
+    ::SwitchToFiber(driver.loopFiber);
+}
+
+void CALLBACK DriverMain(LPVOID context)
+{
+    Driver& driver = *static_cast<Driver*>(context);
+    HWND window = WaitForDialog(driver.thread, nullptr);
+    if (!window)
+        ADD_FAILURE() << "the dialog did not appear";
+    // The platform activates a new dialog and focuses its first control before the first
+    // message reaches it from outside; act once that has happened.
+    else if (!WaitUntil([&] { return ::GetActiveWindow() == window && ::GetFocus() != nullptr; }))
+        ADD_FAILURE() << "the dialog did not become active";
+    if (window)
+    {
+        driver.drive(window);
+        if (::IsWindow(window))
+            ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    }
+    driver.done = true;
+    for (;;)
+        SwitchToLoop(driver);
+}
+
+// A thread timer: every modal loop on the thread (dialogs, message boxes, menus) dispatches it.
+void CALLBACK ResumeDriver(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (t_driver && !t_driver->done && !OnDriverFiber())
+        SwitchToDriver(*t_driver);
+}
+
+void PumpMessages()
+{
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+    {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
 struct DialogSearch
 {
     const wchar_t* caption;
@@ -27,38 +98,24 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
 
 INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive)
 {
-    const DWORD dialogThread = ::GetCurrentThreadId();
-    std::thread driver(
-        [&]
-        {
-            HWND window = WaitForDialog(dialogThread, nullptr);
-            if (!window)
-            {
-                ADD_FAILURE() << "the dialog did not appear";
-                return;
-            }
-            // Activation moves the focus to the dialog's first control, and the desktop may still be
-            // settling the end of a previous dialog: act once the dialog has held it for a while.
-            const auto settled = [&]
-            {
-                GUITHREADINFO info = {};
-                info.cbSize = sizeof(info);
-                return ::GetGUIThreadInfo(dialogThread, &info) && info.hwndActive == window && info.hwndFocus;
-            };
-            EXPECT_TRUE(WaitUntil(
-                [&]
-                {
-                    if (!settled())
-                        return false;
-                    ::Sleep(100);
-                    return settled();
-                }));
-            drive(window);
-            if (::IsWindow(window))
-                ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        });
+    if (!t_threadFiber)
+        t_threadFiber = ::ConvertThreadToFiber(nullptr);
+    Driver driver{drive, ::GetCurrentThreadId(), t_threadFiber};
+    driver.driverFiber = ::CreateFiber(0, DriverMain, &driver);
+    Driver* outer = std::exchange(t_driver, &driver);
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 10, ResumeDriver);
     const INT_PTR result = dialog.DoModal();
-    driver.join();
+    // The dialog may end before its driver does: let the driver run to its end.
+    while (!driver.done)
+    {
+        PumpMessages();
+        ::Sleep(5);
+        if (!driver.done)
+            SwitchToDriver(driver);
+    }
+    ::KillTimer(nullptr, timer);
+    t_driver = outer;
+    ::DeleteFiber(driver.driverFiber);
     return result;
 }
 
@@ -89,7 +146,11 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
             return true;
         if (::GetTickCount64() >= end)
             return false;
-        ::Sleep(10);
+        // On the driver's fiber, waiting is letting the dialog's loop run.
+        if (OnDriverFiber())
+            SwitchToLoop(*t_driver);
+        else
+            ::Sleep(10);
     }
 }
 

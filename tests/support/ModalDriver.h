@@ -1,5 +1,6 @@
-// Drives a modal dialog from a second thread, the way a user or another program would: the
-// dialog runs its own modal loop on the test's thread, the driver sends and posts messages.
+// Drives a modal dialog the way a user or another program would: the dialog runs its own modal
+// loop on the test's thread, and the driver, on a fiber of that thread, sends and posts messages
+// between the loop's messages.
 #pragma once
 
 #include "framework/Dialog.h"
@@ -30,9 +31,10 @@ template <class Base> class Drivable : public Base
     }
 };
 
-// Runs dialog.DoModal() on this thread; `drive` gets the dialog's window on a second thread as
-// soon as it is shown. A dialog still open when `drive` returns is cancelled. Returns the
-// result of DoModal.
+// Runs dialog.DoModal() on this thread; `drive` gets the dialog's window as soon as it is shown
+// and active. A dialog still open when `drive` returns is cancelled. Returns the result of
+// DoModal. Whatever `drive` sends runs at once; what may open a modal loop (a dialog, a message
+// box, a menu) must be posted.
 INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive);
 
 // Runs `action` on the thread that owns `window` and returns when it is done.
@@ -42,7 +44,8 @@ void RunOnDialogThread(HWND window, const std::function<void()>& action);
 // null) and that is not `except`; null after `timeoutMs`.
 HWND WaitForDialog(DWORD threadId, const wchar_t* caption, DWORD timeoutMs = 10000, HWND except = nullptr);
 
-// Polls `condition` until it holds or `timeoutMs` passes; returns its last value.
+// Polls `condition` until it holds or `timeoutMs` passes, letting the dialog's loop run in
+// between when called from a driver; returns its last value.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 
 // The window that has the keyboard focus on `window`'s thread.
