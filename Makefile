@@ -1,7 +1,8 @@
 # `make test`: set up, build both architectures, run every test under Wine.
 # `make run`:  set up, build, start the player (a screenshot under Xvfb without a display).
 # `make bench`: build and print every benchmark's figures.
-.PHONY: all deps build build-x86_64 build-i686 test run bench clean
+# `make dist`:  build both programs in release form and pack them for Windows users into dist/.
+.PHONY: all deps build build-x86_64 build-i686 style test run bench dist clean
 
 all: build
 
@@ -18,8 +19,15 @@ build-i686: deps
 
 build: build-x86_64 build-i686
 
-test: build
+style: deps
+	@tools/style-gate
+
+test: build style
 	ctest --preset x86_64
+	ctest --preset i686
+
+dist: deps
+	@tools/make-dist
 
 run: build-x86_64
 	@tools/run-player build/x86_64/WavelarkPlayerSim.exe
@@ -28,4 +36,4 @@ bench: build-x86_64
 	@tools/bench
 
 clean:
-	rm -rf build
+	rm -rf build dist
