@@ -319,11 +319,14 @@ SimSource::SimSource()
     g_sources.push_back(this); // may raise std::bad_alloc, which the factory turns into E_OUTOFMEMORY
 }
 
+// Out of the list first, so that StopAllSources never takes a reference to a source going away.
 SimSource::~SimSource()
 {
+    {
+        std::lock_guard<std::mutex> guard(g_sourcesLock);
+        g_sources.erase(std::find(g_sources.begin(), g_sources.end(), this));
+    }
     Stop();
-    std::lock_guard<std::mutex> guard(g_sourcesLock);
-    g_sources.erase(std::find(g_sources.begin(), g_sources.end(), this));
 }
 
 void StopAllSources()
