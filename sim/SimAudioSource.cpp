@@ -26,6 +26,9 @@ constexpr int kRate = 44100;
 constexpr int kChannels = 2;
 constexpr int kBytesPerFrame = kChannels * 2;
 constexpr int kFramesPerBuffer = kRate / 20; // 50 ms
+// How far delivery keeps ahead of real time, as a capture device's own buffering does: a thread
+// scheduled late on a busy machine still finds the renderer with something to play.
+constexpr double kLeadSeconds = 0.2;
 constexpr double kAmplitude = 0.3 * 32767;
 const wchar_t kPinName[] = L"Capture";
 const wchar_t kDeviceName[] = L"WaveLARK USB Audio";
@@ -519,9 +522,9 @@ void SimSource::Deliver()
             if (m_stopping)
                 break;
         }
-        // Keep to real time: the next buffer is due when this one has played.
+        // Keep to real time, a little ahead: the next buffer is due when this one has played.
         deliveredFrames += frameCount;
-        const double due = static_cast<double>(deliveredFrames) / kRate;
+        const double due = static_cast<double>(deliveredFrames) / kRate - kLeadSeconds;
         LARGE_INTEGER now;
         ::QueryPerformanceCounter(&now);
         const double elapsed =
