@@ -588,10 +588,6 @@ double SimulatedToneHz()
 
 SimAudioDevice::SimAudioDevice()
 {
-    {
-        std::lock_guard<std::mutex> guard(g_sourcesLock);
-        g_sources.reserve(64);
-    }
     (void)::CoRegisterClassObject(CLSID_SimAudioSource, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                   &m_cookie);
     ComPtr<IFilterMapper2> mapper;
