@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+// DirectShow's IKsPropertySet first: dsound.h declares an older one under the same guard.
+#include <strmif.h>
+
 #include <dbt.h>
 #include <dsound.h>
 #include <setupapi.h>

@@ -62,27 +62,6 @@ CLSID GetFilterCLSID(IBaseFilter* filter)
     return clsid;
 }
 
-HRESULT GetCapturePinCategory(REFGUID set, DWORD id, void* data, DWORD size, DWORD* returned)
-{
-    if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY)
-        return E_NOTIMPL;
-    if (!data || size < sizeof(GUID))
-        return E_POINTER;
-    *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
-    if (returned)
-        *returned = sizeof(GUID);
-    return S_OK;
-}
-
-HRESULT QueryCapturePinCategory(REFGUID set, DWORD id, DWORD* support)
-{
-    if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY)
-        return E_NOTIMPL;
-    if (support)
-        *support = KSPROPERTY_SUPPORT_GET;
-    return S_OK;
-}
-
 CString CStringFromGUID(const GUID& guid)
 {
     wchar_t wide[128] = {};

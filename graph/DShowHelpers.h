@@ -22,11 +22,6 @@ IBaseFilter* GetFilterFromPin(IPin* pin);
 // GUID_NULL when the filter cannot tell.
 CLSID GetFilterCLSID(IBaseFilter* filter);
 
-// IKsPropertySet::Get and QuerySupported of a capture pin: the pin category property answers
-// PIN_CATEGORY_CAPTURE, every other property E_NOTIMPL.
-HRESULT GetCapturePinCategory(REFGUID set, DWORD id, void* data, DWORD size, DWORD* returned);
-HRESULT QueryCapturePinCategory(REFGUID set, DWORD id, DWORD* support);
-
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case.
 CString CStringFromGUID(const GUID& guid);
 // GUID_NULL when the text is not a braced GUID.

@@ -4,6 +4,7 @@
 
 #include "graph/ComPtr.h"
 #include "graph/DShowHelpers.h"
+#include "sim/ComBase.h"
 #include "sim/SimulatedReceiver.h"
 
 #include <uuids.h>
@@ -35,18 +36,10 @@ const wchar_t kDeviceName[] = L"WaveLARK USB Audio";
 
 const WAVEFORMATEX kFormat = {WAVE_FORMAT_PCM, kChannels, kRate, kRate* kBytesPerFrame, kBytesPerFrame, 16, 0};
 
-AM_MEDIA_TYPE PcmType()
-{
-    AM_MEDIA_TYPE type = {};
-    type.majortype = MEDIATYPE_Audio;
-    type.subtype = MEDIASUBTYPE_PCM;
-    type.bFixedSizeSamples = TRUE;
-    type.lSampleSize = kBytesPerFrame;
-    type.formattype = FORMAT_WaveFormatEx;
-    type.cbFormat = sizeof(kFormat);
-    type.pbFormat = reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(&kFormat));
-    return type;
-}
+const AM_MEDIA_TYPE kPcmType = {
+    MEDIATYPE_Audio, MEDIASUBTYPE_PCM, TRUE,
+    FALSE,           kBytesPerFrame,   FORMAT_WaveFormatEx,
+    nullptr,         sizeof(kFormat),  reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(&kFormat))};
 
 bool IsOurType(const AM_MEDIA_TYPE* type)
 {
@@ -63,108 +56,37 @@ bool IsOurType(const AM_MEDIA_TYPE* type)
 
 class SimSource;
 
-// An enumerator over exactly one item, which `make` produces afresh for each caller.
-template <class Enum, class Item> class OneItemEnumerator : public Enum
+// The one output pin; connecting needs the source's allocator, so the source does it.
+class SimPin final : public PinBase
 {
   public:
-    OneItemEnumerator(REFIID iid, std::function<Item*()> make, bool done = false)
-        : m_iid(iid), m_make(std::move(make)), m_done(done)
+    explicit SimPin(SimSource& source);
+
+    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override
     {
+        if (!m_peer)
+            return VFW_E_NOT_CONNECTED;
+        return CopyMediaTypeRecord(type, &kPcmType);
     }
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override { return IsOurType(type) ? S_OK : S_FALSE; }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
     {
-        if (iid != IID_IUnknown && iid != m_iid)
-            return *object = nullptr, E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<Enum*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG left = ::InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-    STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override
-    {
-        ULONG given = 0;
-        if (count > 0 && !m_done)
-        {
-            if (!(items[given] = m_make()))
-                return E_OUTOFMEMORY;
-            ++given;
-            m_done = true;
-        }
-        if (fetched)
-            *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override
-    {
-        if (count == 0)
-            return S_OK;
-        const bool skippedOne = !m_done && count == 1;
-        m_done = true;
-        return skippedOne ? S_OK : S_FALSE; // past the end
-    }
-    STDMETHODIMP Reset() override { return m_done = false, S_OK; }
-    STDMETHODIMP Clone(Enum** clone) override
-    {
-        try
-        {
-            *clone = new OneItemEnumerator(m_iid, m_make, m_done);
-            return S_OK;
-        }
-        catch (const std::bad_alloc&)
-        {
-            return *clone = nullptr, E_OUTOFMEMORY;
-        }
+        return Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE>::Make(
+            IID_IEnumMediaTypes, 1, [](size_t) { return NewMediaType(kPcmType); }, types);
     }
 
   private:
-    virtual ~OneItemEnumerator() = default;
-    LONG m_refs = 1;
-    IID m_iid;
-    std::function<Item*()> m_make;
-    bool m_done;
+    SimSource& m_source;
 };
 
-// The one media type of the pin, as enumerators hand it out.
-AM_MEDIA_TYPE* NewPcmType()
-{
-    auto* type = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    auto* format = static_cast<BYTE*>(::CoTaskMemAlloc(sizeof(kFormat)));
-    if (!type || !format)
-    {
-        ::CoTaskMemFree(type);
-        ::CoTaskMemFree(format);
-        return nullptr;
-    }
-    *type = PcmType();
-    std::memcpy(format, &kFormat, sizeof(kFormat));
-    type->pbFormat = format;
-    return type;
-}
-
-// The filter and its one pin in one object; the pin's interfaces share the filter's count.
-class SimSource : public IBaseFilter
+class SimSource final : public FilterBase
 {
   public:
     SimSource();
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG left = ::InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-
-    STDMETHODIMP GetClassID(CLSID* clsid) override { return *clsid = CLSID_SimAudioSource, S_OK; }
     STDMETHODIMP Stop() override;
     STDMETHODIMP Pause() override { return ChangeState(State_Paused); }
     STDMETHODIMP Run(REFERENCE_TIME) override { return ChangeState(State_Running); }
@@ -175,148 +97,63 @@ class SimSource : public IBaseFilter
         *state = m_state;
         return m_state == State_Paused ? VFW_S_CANT_CUE : S_OK;
     }
-    STDMETHODIMP SetSyncSource(IReferenceClock*) override { return S_OK; }
-    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override { return *clock = nullptr, S_OK; }
-    STDMETHODIMP EnumPins(IEnumPins** pins) override;
-    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override
-    {
-        if (!id || wcscmp(id, kPinName) != 0)
-            return *pin = nullptr, VFW_E_NOT_FOUND;
-        *pin = &m_pin;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override
-    {
-        lstrcpynW(info->achName, m_name.c_str(), MAX_FILTER_NAME);
-        info->pGraph = m_graph;
-        if (m_graph)
-            m_graph->AddRef();
-        return S_OK;
-    }
-    // The graph holds the filter, not the other way round.
-    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override
-    {
-        m_graph = graph;
-        m_name = name ? name : L"";
-        return S_OK;
-    }
-    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
 
-    class Pin : public IPin, public IKsPropertySet
-    {
-      public:
-        explicit Pin(SimSource& owner) : m_owner(owner) {}
-        STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-        {
-            if (iid == IID_IUnknown || iid == IID_IPin)
-                *object = static_cast<IPin*>(this);
-            else if (iid == IID_IKsPropertySet)
-                *object = static_cast<IKsPropertySet*>(this);
-            else
-                return *object = nullptr, E_NOINTERFACE;
-            AddRef();
-            return S_OK;
-        }
-        STDMETHODIMP_(ULONG) AddRef() override { return m_owner.AddRef(); }
-        STDMETHODIMP_(ULONG) Release() override { return m_owner.Release(); }
-        STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override
-        {
-            return m_owner.Connect(receiver, type);
-        }
-        STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-        STDMETHODIMP Disconnect() override { return m_owner.Disconnect(); }
-        STDMETHODIMP ConnectedTo(IPin** peer) override
-        {
-            *peer = m_owner.m_peer.CopyOut();
-            return *peer ? S_OK : VFW_E_NOT_CONNECTED;
-        }
-        STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override
-        {
-            if (!m_owner.m_peer)
-                return VFW_E_NOT_CONNECTED;
-            *type = PcmType();
-            type->pbFormat = static_cast<BYTE*>(::CoTaskMemAlloc(sizeof(kFormat)));
-            if (!type->pbFormat)
-                return E_OUTOFMEMORY;
-            std::memcpy(type->pbFormat, &kFormat, sizeof(kFormat));
-            return S_OK;
-        }
-        STDMETHODIMP QueryPinInfo(PIN_INFO* info) override
-        {
-            info->pFilter = &m_owner;
-            m_owner.AddRef();
-            info->dir = PINDIR_OUTPUT;
-            lstrcpynW(info->achName, kPinName, MAX_PIN_NAME);
-            return S_OK;
-        }
-        STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override { return *direction = PINDIR_OUTPUT, S_OK; }
-        STDMETHODIMP QueryId(LPWSTR* id) override
-        {
-            *id = static_cast<LPWSTR>(::CoTaskMemAlloc(sizeof(kPinName)));
-            if (!*id)
-                return E_OUTOFMEMORY;
-            std::memcpy(*id, kPinName, sizeof(kPinName));
-            return S_OK;
-        }
-        STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override { return IsOurType(type) ? S_OK : S_FALSE; }
-        STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
-        {
-            *types =
-                new (std::nothrow) OneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(IID_IEnumMediaTypes, &NewPcmType);
-            return *types ? S_OK : E_OUTOFMEMORY;
-        }
-        STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-        STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
-        STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
-        STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
-        STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
-
-        STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
-        STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) override
-        {
-            return GetCapturePinCategory(set, id, data, size, returned);
-        }
-        STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override
-        {
-            return QueryCapturePinCategory(set, id, support);
-        }
-
-      private:
-        SimSource& m_owner;
-    };
+    // The transport to `receiver`, which has taken our type; the pin records the peer.
+    HRESULT ConnectTransport(IPin* receiver);
+    // The delivery thread uses the peer's input and allocator while the filter is not stopped.
+    HRESULT DropTransport();
 
   private:
-    virtual ~SimSource();
+    ~SimSource() override;
+    size_t PinCount() const override { return 1; }
+    PinBase& PinAt(size_t) override { return m_pin; }
 
-    HRESULT Connect(IPin* receiver, const AM_MEDIA_TYPE* type);
-    HRESULT Disconnect();
     // Every change to Paused or Running goes through here; Stop ends the delivery thread too.
     HRESULT ChangeState(FILTER_STATE state);
     void Deliver();
 
-    LONG m_refs = 1;
-    Pin m_pin{*this};
-    IFilterGraph* m_graph = nullptr;
-    std::wstring m_name;
-    ComPtr<IPin> m_peer;
+    SimPin m_pin{*this};
     ComPtr<IMemInputPin> m_input;
     ComPtr<IMemAllocator> m_allocator;
 
     // Stream state, shared with the delivery thread: under m_lock, with m_wake for changes.
     std::mutex m_lock;
     std::condition_variable m_wake;
-    FILTER_STATE m_state = State_Stopped;
     bool m_stopping = false;
     std::thread m_delivery;
 };
+
+SimPin::SimPin(SimSource& source) : PinBase(source, kPinName, PINDIR_OUTPUT, true), m_source(source) {}
+
+STDMETHODIMP SimPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type)
+{
+    if (!receiver)
+        return E_POINTER;
+    if (m_peer)
+        return VFW_E_ALREADY_CONNECTED;
+    if (!IsOurType(type))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    HRESULT result = receiver->ReceiveConnection(this, &kPcmType);
+    if (SUCCEEDED(result))
+        result = m_source.ConnectTransport(receiver);
+    if (FAILED(result))
+        return result;
+    m_peer = ComPtr<IPin>(receiver);
+    return S_OK;
+}
+
+STDMETHODIMP SimPin::Disconnect()
+{
+    const HRESULT result = m_source.DropTransport();
+    return FAILED(result) ? result : PinBase::Disconnect();
+}
 
 // The sources alive now. A graph may outlive the dialog (the running-object table keeps it),
 // so the device stops them all before the process tears down what their threads use.
 std::mutex g_sourcesLock;
 std::vector<SimSource*> g_sources;
 
-SimSource::SimSource()
+SimSource::SimSource() : FilterBase(CLSID_SimAudioSource)
 {
     std::lock_guard<std::mutex> guard(g_sourcesLock);
     g_sources.push_back(this); // may raise std::bad_alloc, which the factory turns into E_OUTOFMEMORY
@@ -344,51 +181,8 @@ void StopAllSources()
         (void)source->Stop();
 }
 
-STDMETHODIMP SimSource::QueryInterface(REFIID iid, void** object)
+HRESULT SimSource::ConnectTransport(IPin* receiver)
 {
-    if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter || iid == IID_IBaseFilter)
-    {
-        *object = static_cast<IBaseFilter*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-// The enumerator keeps the filter alive for as long as it can hand out its pin.
-STDMETHODIMP SimSource::EnumPins(IEnumPins** pins)
-{
-    *pins = nullptr;
-    try
-    {
-        ComPtr<IBaseFilter> self(this);
-        *pins = new OneItemEnumerator<IEnumPins, IPin>(IID_IEnumPins,
-                                                       [self, this]
-                                                       {
-                                                           m_pin.AddRef();
-                                                           return static_cast<IPin*>(&m_pin);
-                                                       });
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
-}
-
-HRESULT SimSource::Connect(IPin* receiver, const AM_MEDIA_TYPE* type)
-{
-    if (!receiver)
-        return E_POINTER;
-    if (m_peer)
-        return VFW_E_ALREADY_CONNECTED;
-    if (!IsOurType(type))
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    const AM_MEDIA_TYPE ours = PcmType();
-    HRESULT result = receiver->ReceiveConnection(&m_pin, &ours);
-    if (FAILED(result))
-        return result;
     ComPtr<IMemInputPin> input;
     ComPtr<IMemAllocator> allocator;
     if (FAILED(receiver->QueryInterface(IID_IMemInputPin, input.PutVoid())) ||
@@ -401,7 +195,7 @@ HRESULT SimSource::Connect(IPin* receiver, const AM_MEDIA_TYPE* type)
     }
     ALLOCATOR_PROPERTIES wanted = {4, kFramesPerBuffer * kBytesPerFrame, 1, 0};
     ALLOCATOR_PROPERTIES actual = {};
-    result = allocator->SetProperties(&wanted, &actual);
+    HRESULT result = allocator->SetProperties(&wanted, &actual);
     if (SUCCEEDED(result))
         result = input->NotifyAllocator(allocator.Get(), FALSE);
     if (FAILED(result))
@@ -409,23 +203,16 @@ HRESULT SimSource::Connect(IPin* receiver, const AM_MEDIA_TYPE* type)
         (void)receiver->Disconnect();
         return result;
     }
-    m_peer = ComPtr<IPin>(receiver);
     m_input = input;
     m_allocator = allocator;
     return S_OK;
 }
 
-// The delivery thread uses the peer's input and allocator while the filter is not stopped.
-HRESULT SimSource::Disconnect()
+HRESULT SimSource::DropTransport()
 {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (m_state != State_Stopped)
-            return VFW_E_NOT_STOPPED;
-    }
-    if (!m_peer)
-        return S_FALSE;
-    m_peer.Reset();
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_state != State_Stopped)
+        return VFW_E_NOT_STOPPED;
     m_input.Reset();
     m_allocator.Reset();
     return S_OK;
@@ -535,40 +322,6 @@ void SimSource::Deliver()
     ::CoUninitialize();
 }
 
-class SourceFactory : public IClassFactory
-{
-  public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IClassFactory)
-            return *object = nullptr, E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // a static object
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override
-    {
-        *object = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        SimSource* source = nullptr;
-        try
-        {
-            source = new SimSource();
-        }
-        catch (const std::bad_alloc&)
-        {
-            return E_OUTOFMEMORY;
-        }
-        const HRESULT result = source->QueryInterface(iid, object);
-        source->Release();
-        return result;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
-SourceFactory g_factory;
 } // namespace
 
 double SimulatedToneHz()
@@ -587,33 +340,13 @@ double SimulatedToneHz()
 }
 
 SimAudioDevice::SimAudioDevice()
+    : m_served(CLSID_SimAudioSource, kDeviceName, [] { return static_cast<IBaseFilter*>(new SimSource()); },
+               &CLSID_AudioInputDeviceCategory, MERIT_DO_NOT_USE, {{true, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}})
 {
-    (void)::CoRegisterClassObject(CLSID_SimAudioSource, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                  &m_cookie);
-    ComPtr<IFilterMapper2> mapper;
-    if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
-        return;
-    const REGPINTYPES type = {&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM};
-    REGFILTERPINS2 pin = {};
-    pin.dwFlags = REG_PINFLAG_B_OUTPUT;
-    pin.cInstances = 1;
-    pin.nMediaTypes = 1;
-    pin.lpMediaType = &type;
-    REGFILTER2 registration = {};
-    registration.dwVersion = 2;
-    registration.dwMerit = MERIT_DO_NOT_USE;
-    registration.cPins2 = 1;
-    registration.rgPins2 = &pin;
-    m_registered = SUCCEEDED(mapper->RegisterFilter(CLSID_SimAudioSource, kDeviceName, nullptr,
-                                                    &CLSID_AudioInputDeviceCategory, nullptr, &registration));
 }
 
+// The sources stop before the class and its registration go.
 SimAudioDevice::~SimAudioDevice()
 {
     StopAllSources();
-    ComPtr<IFilterMapper2> mapper;
-    if (m_registered &&
-        SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
-        (void)mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, nullptr, CLSID_SimAudioSource);
-    (void)::CoRevokeClassObject(m_cookie);
 }

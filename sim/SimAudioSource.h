@@ -2,6 +2,8 @@
 // receiver is tuned to. It is served in-process and registered as an audio-input device.
 #pragma once
 
+#include "sim/ComBase.h"
+
 #include <windows.h>
 
 #include <strmif.h>
@@ -23,6 +25,5 @@ class SimAudioDevice
     SimAudioDevice& operator=(const SimAudioDevice&) = delete;
 
   private:
-    DWORD m_cookie = 0;
-    bool m_registered = false;
+    ServedFilter m_served;
 };

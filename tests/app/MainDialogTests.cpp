@@ -1,4 +1,5 @@
 #include "app/WavelarkPlayerDlg.h"
+#include "framework/OsCalls.h"
 #include "res/resource.h"
 #include "support/ModalDriver.h"
 
@@ -6,26 +7,21 @@
 
 #include <richedit.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
 namespace
 {
-using PlayerDialog = Drivable<CWavelarkPlayerDlg>;
-
-const wchar_t kAboutCaption[] = L"バージョン情報 WavelarkPlayerLite";
-
-struct ControlRow
+// Template 102 in creation (and tab) order, as the user sees it.
+const struct
 {
     int id;
     const wchar_t* className;
     const wchar_t* text;
     DWORD style; // without WS_CHILD | WS_VISIBLE, which every control has
     RECT dialogUnits;
-};
-
-// Template 102, in creation (and tab) order.
-const ControlRow kControls[] = {
+} kControls[] = {
     {IDC_PLAY, L"Button", L"再生", BS_DEFPUSHBUTTON | WS_TABSTOP, {65, 64, 26, 16}},
     {IDC_STOP, L"Button", L"停止", BS_PUSHBUTTON, {95, 64, 25, 16}},
     {IDC_FREQ_EDIT, L"RichEdit20A", L"", ES_RIGHT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, {7, 18, 32, 14}},
@@ -35,104 +31,40 @@ const ControlRow kControls[] = {
     {IDC_STATIC, L"Static", L"Tune", SS_LEFT | WS_GROUP, {7, 7, 51, 10}},
 };
 
-struct TemplateItem
+std::wstring ClassOf(HWND window)
 {
-    int id;
-    std::wstring className;
-    std::wstring text;
-    DWORD style;
-    RECT dialogUnits;
-};
-
-// Reads a string or ordinal field of an extended dialog template; advances `cursor`.
-std::wstring ReadField(const WORD*& cursor)
-{
-    if (*cursor == 0xFFFF)
-    {
-        const WORD ordinal = cursor[1];
-        cursor += 2;
-        return ordinal == 0x0080 ? L"Button" : ordinal == 0x0082 ? L"Static" : L"#" + std::to_wstring(ordinal);
-    }
-    std::wstring text(reinterpret_cast<const wchar_t*>(cursor));
-    cursor += text.size() + 1;
-    return text;
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, ARRAYSIZE(name));
+    return name;
 }
 
-// The controls of an extended dialog template resource, in template order.
-std::vector<TemplateItem> ReadTemplate(int id)
+TEST(MainDialog, ShowsEveryControlInTabOrderWhereTheTemplatePlacesItAndStartsOnAm)
 {
-    HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(5)); // RT_DIALOG
-    const BYTE* bytes = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, resource)));
-    if (!bytes)
-        return {};
-    const WORD itemCount = *reinterpret_cast<const WORD*>(bytes + 16);
-    const WORD* cursor = reinterpret_cast<const WORD*>(bytes + 26);
-    ReadField(cursor); // menu
-    ReadField(cursor); // class
-    ReadField(cursor); // caption
-    cursor += 3;       // point size, weight, italic and charset
-    ReadField(cursor); // typeface
-    std::vector<TemplateItem> items;
-    for (WORD i = 0; i < itemCount; ++i)
-    {
-        const BYTE* item =
-            reinterpret_cast<const BYTE*>((reinterpret_cast<UINT_PTR>(cursor) + 3) & ~static_cast<UINT_PTR>(3));
-        const DWORD style = *reinterpret_cast<const DWORD*>(item + 8);
-        const short* position = reinterpret_cast<const short*>(item + 12);
-        const int controlId = static_cast<int>(*reinterpret_cast<const DWORD*>(item + 20));
-        cursor = reinterpret_cast<const WORD*>(item + 24);
-        std::wstring className = ReadField(cursor);
-        std::wstring text = ReadField(cursor);
-        cursor += 1 + *cursor / sizeof(WORD); // creation data
-        items.push_back({controlId, className, text, style, {position[0], position[1], position[2], position[3]}});
-    }
-    return items;
-}
-
-TEST(MainDialog, Template102HoldsEveryControlWithItsStyleAndPlace)
-{
-    const std::vector<TemplateItem> items = ReadTemplate(IDD_WAVELARKPLAYER_DIALOG);
-    ASSERT_EQ(std::size(kControls), items.size());
-    for (size_t i = 0; i < items.size(); ++i)
-    {
-        const ControlRow& row = kControls[i];
-        SCOPED_TRACE(row.id);
-        EXPECT_EQ(row.id, items[i].id);
-        EXPECT_EQ(0, ::lstrcmpiW(row.className, items[i].className.c_str())); // class names ignore case
-        EXPECT_EQ(row.text, items[i].text);
-        EXPECT_EQ(row.style | WS_CHILD | WS_VISIBLE, items[i].style);
-        EXPECT_EQ(row.dialogUnits.left, items[i].dialogUnits.left);
-        EXPECT_EQ(row.dialogUnits.top, items[i].dialogUnits.top);
-        EXPECT_EQ(row.dialogUnits.right, items[i].dialogUnits.right);
-        EXPECT_EQ(row.dialogUnits.bottom, items[i].dialogUnits.bottom);
-    }
-}
-
-TEST(MainDialog, ShowsTheControlsInTabOrderWhereTheTemplatePlacesThem)
-{
-    PlayerDialog dialog;
+    CWavelarkPlayerDlg dialog;
     RunModal(dialog,
              [&](HWND window)
              {
                  EXPECT_EQ(L"WavelarkPlayerLite", WindowText(window));
                  EXPECT_TRUE(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-                 const DWORD style = ::GetWindowLongW(window, GWL_STYLE);
+                 const DWORD frame =
+                     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME;
                  EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
-                           style &
-                               (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
-
+                           ::GetWindowLongW(window, GWL_STYLE) & frame);
                  HWND control = ::GetWindow(window, GW_CHILD);
-                 for (const ControlRow& row : kControls)
+                 for (const auto& row : kControls)
                  {
                      SCOPED_TRACE(row.id);
                      ASSERT_NE(nullptr, control);
-                     EXPECT_EQ(row.id, static_cast<int>(static_cast<short>(::GetDlgCtrlID(control))));
-                     EXPECT_EQ(row.className, ClassName(control));
+                     EXPECT_EQ(row.id, static_cast<short>(::GetDlgCtrlID(control)));
+                     EXPECT_EQ(0, ::lstrcmpiW(row.className, ClassOf(control).c_str()));
                      EXPECT_EQ(row.text, WindowText(control));
+                     // The rich edit trades its border for an edge, and the group's tab stop moves.
+                     const DWORD platformBits = WS_BORDER | WS_TABSTOP;
+                     EXPECT_EQ((row.style | WS_CHILD | WS_VISIBLE) & ~platformBits,
+                               ::GetWindowLongW(control, GWL_STYLE) & ~platformBits);
                      // The dialog manager converts position and size separately.
-                     RECT expected = row.dialogUnits;
+                     RECT expected = row.dialogUnits, actual;
                      ::MapDialogRect(window, &expected);
-                     RECT actual;
                      ::GetWindowRect(control, &actual);
                      ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
                      EXPECT_EQ(expected.left, actual.left);
@@ -146,66 +78,42 @@ TEST(MainDialog, ShowsTheControlsInTabOrderWhereTheTemplatePlacesThem)
                  }
                  EXPECT_EQ(nullptr, control) << "no control beyond the template's";
 
-                 // Tab order: Play (focused first), the edit, then the checked radio button, which the
-                 // platform makes the group's tab stop.
-                 HWND play = ::GetDlgItem(window, IDC_PLAY);
-                 HWND edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
+                 // Play first, the edit, then the checked radio button as the group's tab stop.
+                 HWND play = ::GetDlgItem(window, IDC_PLAY), edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
                  HWND am = ::GetDlgItem(window, IDC_RADIO_AM);
-                 EXPECT_EQ(play, FocusedWindowOf(window));
+                 EXPECT_EQ(play, ::GetFocus());
                  EXPECT_EQ(edit, ::GetNextDlgTabItem(window, play, FALSE));
                  EXPECT_EQ(am, ::GetNextDlgTabItem(window, edit, FALSE));
                  EXPECT_EQ(play, ::GetNextDlgTabItem(window, am, FALSE));
-             });
-}
-
-TEST(MainDialog, StartsWithAmCheckedAnEmptyFiveCharacterEditAndBothIcons)
-{
-    PlayerDialog dialog;
-    RunModal(dialog,
-             [&](HWND window)
-             {
-                 EXPECT_EQ(BST_CHECKED, ::SendDlgItemMessageW(window, IDC_RADIO_AM, BM_GETCHECK, 0, 0));
-                 EXPECT_EQ(BST_UNCHECKED, ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_GETCHECK, 0, 0));
-                 HWND edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
-                 EXPECT_EQ(L"", WindowText(edit));
+                 EXPECT_EQ(BST_CHECKED, ::SendMessageW(am, BM_GETCHECK, 0, 0));
 
                  const DWORD mask = static_cast<DWORD>(::SendMessageW(edit, EM_GETEVENTMASK, 0, 0));
-                 EXPECT_EQ(0x430000u, mask & 0x430000u);
-                 EXPECT_EQ(0u, mask & ENM_CHANGE);
-
-                 // Typing a sixth character into a full edit changes nothing.
-                 ::SendMessageW(edit, WM_SETFOCUS, 0, 0);
-                 for (int i = 0; i < 7; ++i)
-                     ::PostMessageW(edit, WM_CHAR, '1' + i, 1);
-                 EXPECT_TRUE(WaitUntil([&] { return WindowText(edit).size() >= 5; }));
-                 ::Sleep(100);
-                 EXPECT_EQ(L"12345", WindowText(edit));
-
+                 EXPECT_EQ(0x430000u, mask & (0x430000u | ENM_CHANGE));
                  CHARFORMATW format = {};
                  format.cbSize = sizeof(format);
                  ::SendMessageW(edit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
                  EXPECT_STREQ(L"ＭＳ ゴシック", format.szFaceName);
+                 // A sixth character typed into a full edit changes nothing.
+                 ::SetFocus(edit);
+                 for (int i = 0; i < 7; ++i)
+                     ::PostMessageW(edit, WM_CHAR, '1' + i, 1);
+                 EXPECT_FALSE(WaitUntil([&] { return WindowText(edit).size() > 5; }, 500));
+                 EXPECT_EQ(L"12345", WindowText(edit));
 
                  const auto big = reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_BIG, 0));
-                 const auto small = reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_SMALL, 0));
-                 EXPECT_NE(nullptr, dialog.m_mainIcon);
-                 EXPECT_EQ(dialog.m_mainIcon, big);
-                 EXPECT_EQ(dialog.m_mainIcon, small);
-                 EXPECT_NE(nullptr, dialog.m_trayIcon);
-                 EXPECT_NE(dialog.m_mainIcon, dialog.m_trayIcon);
-                 EXPECT_EQ(reinterpret_cast<LRESULT>(dialog.m_mainIcon),
-                           ::SendMessageW(window, WM_QUERYDRAGICON, 0, 0));
+                 EXPECT_NE(nullptr, big);
+                 EXPECT_EQ(big, reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_SMALL, 0)));
+                 EXPECT_EQ(reinterpret_cast<LRESULT>(big), ::SendMessageW(window, WM_QUERYDRAGICON, 0, 0));
              });
 }
 
-TEST(MainDialog, SystemMenuEndsWithASeparatorAndTheJapaneseAboutItem)
+TEST(MainDialog, TheSystemMenusAboutItemAndCommandsSixteenToThirtyOneOpenTheAboutBoxModally)
 {
-    PlayerDialog dialog;
+    CWavelarkPlayerDlg dialog;
     RunModal(dialog,
              [&](HWND window)
              {
                  HMENU menu = ::GetSystemMenu(window, FALSE);
-                 ASSERT_NE(nullptr, menu);
                  const int count = ::GetMenuItemCount(menu);
                  ASSERT_GE(count, 2);
                  wchar_t text[128] = {};
@@ -213,86 +121,51 @@ TEST(MainDialog, SystemMenuEndsWithASeparatorAndTheJapaneseAboutItem)
                  EXPECT_STREQ(L"バージョン情報 WavelarkPlayer(&A)...", text);
                  EXPECT_EQ(0x10u, ::GetMenuItemID(menu, count - 1));
                  EXPECT_TRUE(::GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR);
-             });
-}
-
-struct SysCommandCase
-{
-    UINT id;
-    bool opensAbout;
-};
-
-const SysCommandCase kSysCommandCases[] = {{16, true}, {17, true}, {24, true}, {31, true}, {32, false}, {0, false}};
-
-TEST(MainDialog, SystemCommandsSixteenToThirtyOneOpenTheAboutBoxModally)
-{
-    PlayerDialog dialog;
-    RunModal(dialog,
-             [&](HWND window)
-             {
-                 const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
-                 for (const SysCommandCase& c : kSysCommandCases)
+                 for (const auto& [id, opens] : {std::pair{16u, true}, {31u, true}, {32u, false}, {0u, false}})
                  {
-                     SCOPED_TRACE(c.id);
-                     ::PostMessageW(window, WM_SYSCOMMAND, c.id, 0);
-                     HWND about = WaitForDialog(thread, kAboutCaption, c.opensAbout ? 5000 : 300, window);
-                     ASSERT_EQ(c.opensAbout, about != nullptr);
+                     SCOPED_TRACE(id);
+                     ::PostMessageW(window, WM_SYSCOMMAND, id, 0);
+                     HWND about = WaitForDialog(L"バージョン情報 WavelarkPlayerLite", opens ? 5000 : 300, window);
+                     ASSERT_EQ(opens, about != nullptr);
                      if (!about)
                          continue;
-                     EXPECT_EQ(L"OK", WindowText(::GetDlgItem(about, IDOK)));
                      bool hasVersionText = false;
                      for (HWND child = ::GetWindow(about, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
                          hasVersionText |= WindowText(child) == L"WavelarkPlayer Version 1.1";
                      EXPECT_TRUE(hasVersionText);
-                     // Modal to the main dialog: nothing there can be used while it shows.
                      EXPECT_EQ(window, ::GetWindow(about, GW_OWNER));
-                     EXPECT_FALSE(::IsWindowEnabled(window));
+                     EXPECT_FALSE(::IsWindowEnabled(window)) << "nothing of the main dialog works meanwhile";
                      ::PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
                      EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
                      EXPECT_TRUE(::IsWindowEnabled(window));
                  }
-                 EXPECT_TRUE(::IsWindow(window));
              });
 }
 
-struct EndCase
-{
-    const char* name;
-    INT_PTR expected;
-};
-
-const EndCase kEndCases[] = {{"close", IDCANCEL}, {"escape", IDCANCEL}, {"ok", IDOK}};
-
 TEST(MainDialog, CloseAndEscapeCancelWhileOkReadsTheControlsBack)
 {
-    for (const EndCase& c : kEndCases)
+    for (const char* how : {"close", "escape", "ok"})
     {
-        SCOPED_TRACE(c.name);
-        PlayerDialog dialog;
-        const INT_PTR result =
-            RunModal(dialog,
-                     [&](HWND window)
-                     {
-                         const std::string name = c.name;
-                         if (name == "close")
-                         {
-                             ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-                         }
-                         else if (name == "escape")
-                         {
-                             ::PostMessageW(FocusedWindowOf(window), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-                         }
-                         else
-                         {
-                             ::SetDlgItemTextW(window, IDC_FREQ_EDIT, L"90.0");
-                             ::SendDlgItemMessageW(window, IDC_RADIO_AM, BM_SETCHECK, BST_UNCHECKED, 0);
-                             ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_SETCHECK, BST_CHECKED, 0);
-                             ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-                         }
-                         EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
-                     });
-        EXPECT_EQ(c.expected, result);
-        if (c.expected == IDOK)
+        SCOPED_TRACE(how);
+        const std::string name = how;
+        CWavelarkPlayerDlg dialog;
+        const INT_PTR result = RunModal(dialog,
+                                        [&](HWND window)
+                                        {
+                                            if (name == "close")
+                                                ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                                            else if (name == "escape")
+                                                ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+                                            else
+                                            {
+                                                ::SetDlgItemTextW(window, IDC_FREQ_EDIT, L"90.0");
+                                                ::CheckRadioButton(window, IDC_RADIO_AM, IDC_RADIO_FM, IDC_RADIO_FM);
+                                                ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+                                            }
+                                            EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
+                                        });
+        EXPECT_EQ(name == "ok" ? IDOK : IDCANCEL, result);
+        if (name == "ok")
         {
             EXPECT_EQ(1, dialog.m_band);
             EXPECT_EQ(dialog.m_editText, "90.0");
@@ -300,44 +173,140 @@ TEST(MainDialog, CloseAndEscapeCancelWhileOkReadsTheControlsBack)
     }
 }
 
-std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* name)
+// The shell as the tray code sees it: every call recorded, answers scripted.
+struct FakeShell
 {
-    std::wstring path = std::wstring(L"\\StringFileInfo\\041104B0\\") + name;
-    void* value = nullptr;
-    UINT length = 0;
-    if (!::VerQueryValueW(block.data(), path.c_str(), &value, &length) || !value)
-        return L"<missing>";
-    return static_cast<const wchar_t*>(value);
+    static inline std::vector<std::pair<DWORD, NOTIFYICONDATAA>> calls;
+    static inline std::deque<DWORD> failures; // the last error of each failing call, in turn; 0: success
+    static inline DWORD lastError = 0;
+    static inline std::vector<DWORD> sleeps;
+    static inline std::vector<std::wstring> messages;
+    static inline std::vector<POINT> menus;
+
+    static BOOL WINAPI NotifyIcon(DWORD message, PNOTIFYICONDATAA record)
+    {
+        calls.emplace_back(message, *record);
+        lastError = failures.empty() ? 0 : failures.front();
+        if (!failures.empty())
+            failures.pop_front();
+        return lastError == 0;
+    }
+    static DWORD WINAPI GetLastError() { return lastError; }
+    static void WINAPI Sleep(DWORD milliseconds) { sleeps.push_back(milliseconds); }
+    static int WINAPI MessageBoxW(HWND, LPCWSTR text, LPCWSTR, UINT type)
+    {
+        EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), type);
+        messages.push_back(text);
+        return IDOK;
+    }
+    static BOOL WINAPI GetCursorPos(LPPOINT point)
+    {
+        *point = {300, 400};
+        return TRUE;
+    }
+    static BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND, const RECT*)
+    {
+        EXPECT_EQ(0u, flags);
+        wchar_t text[64] = {};
+        ::GetMenuStringW(menu, ID_TRAY_EXIT, text, 64, MF_BYCOMMAND);
+        EXPECT_STREQ(L"WavelarkPlayerの終了(&X)", text);
+        menus.push_back({x, y});
+        return FALSE; // nothing chosen
+    }
+};
+
+class Tray : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        FakeShell::calls.clear();
+        FakeShell::failures.clear();
+        FakeShell::sleeps.clear();
+        FakeShell::messages.clear();
+        FakeShell::menus.clear();
+        OsCalls& os = Os();
+        os.Shell_NotifyIconA = &FakeShell::NotifyIcon;
+        os.GetLastError = &FakeShell::GetLastError;
+        os.Sleep = &FakeShell::Sleep;
+        os.MessageBoxW = &FakeShell::MessageBoxW;
+        os.GetCursorPos = &FakeShell::GetCursorPos;
+        os.TrackPopupMenu = &FakeShell::TrackPopupMenu;
+    }
+    void TearDown() override { Os() = m_saved; }
+
+    // The shell calls `message` causes.
+    static std::vector<DWORD> CallsOf(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        const size_t before = FakeShell::calls.size();
+        ::SendMessageW(window, message, wParam, lParam);
+        std::vector<DWORD> made;
+        for (size_t i = before; i < FakeShell::calls.size(); ++i)
+            made.push_back(FakeShell::calls[i].first);
+        return made;
+    }
+
+    OsCalls m_saved = Os();
+};
+
+TEST_F(Tray, MinimiseHidesIntoTheTrayAndTheIconBringsTheWindowBack)
+{
+    CWavelarkPlayerDlg dialog;
+    RunModal(dialog,
+             [&](HWND window)
+             {
+                 EXPECT_EQ(std::vector<DWORD>{NIM_ADD}, CallsOf(window, WM_SYSCOMMAND, SC_MINIMIZE, 0));
+                 EXPECT_FALSE(::IsWindowVisible(window));
+                 const NOTIFYICONDATAA& added = FakeShell::calls.back().second;
+                 EXPECT_EQ(static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE), added.cbSize);
+                 EXPECT_EQ(window, added.hWnd);
+                 EXPECT_EQ(0u, added.uID);
+                 EXPECT_EQ(7u, added.uFlags);
+                 EXPECT_EQ(0x8001u, added.uCallbackMessage);
+                 EXPECT_NE(nullptr, added.hIcon);
+                 EXPECT_NE(reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_BIG, 0)), added.hIcon);
+                 EXPECT_STREQ("WavelarkPlayer", added.szTip);
+                 // Button-up, double-click and middle-button messages do nothing by themselves.
+                 for (LPARAM mouse : {WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_MBUTTONDOWN, WM_RBUTTONUP})
+                     EXPECT_TRUE(CallsOf(window, 0x8001, 0, mouse).empty()) << mouse;
+                 EXPECT_FALSE(::IsWindowVisible(window));
+                 EXPECT_EQ(std::vector<DWORD>{NIM_DELETE}, CallsOf(window, 0x8001, 0, WM_LBUTTONDOWN));
+                 EXPECT_TRUE(::IsWindowVisible(window));
+                 // A restarted shell gets the icon again, even while the window shows.
+                 EXPECT_EQ(std::vector<DWORD>{NIM_ADD},
+                           CallsOf(window, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0));
+                 // The menu opens 25 pixels above the cursor.
+                 EXPECT_TRUE(CallsOf(window, 0x8001, 0, WM_RBUTTONDOWN).empty());
+                 ASSERT_EQ(1u, FakeShell::menus.size());
+                 EXPECT_EQ(300, FakeShell::menus[0].x);
+                 EXPECT_EQ(375, FakeShell::menus[0].y);
+             });
+    ASSERT_FALSE(FakeShell::calls.empty());
+    EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), FakeShell::calls.back().first) << "the icon goes with the window";
 }
 
-TEST(VersionRecord, CarriesTheProductStrings)
+TEST_F(Tray, AShellTimeOutIsRetriedEverySecondWithAModifyFirstAndAnyOtherFailureCloses)
 {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    DWORD handle = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path, &handle);
-    ASSERT_GT(size, 0u);
-    std::vector<BYTE> block(size);
-    ASSERT_TRUE(::GetFileVersionInfoW(path, 0, size, block.data()));
+    CWavelarkPlayerDlg dialog;
+    RunModal(dialog,
+             [&](HWND window)
+             {
+                 FakeShell::failures = {ERROR_TIMEOUT, ERROR_TIMEOUT, ERROR_TIMEOUT, ERROR_TIMEOUT};
+                 EXPECT_EQ((std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY, NIM_ADD}),
+                           CallsOf(window, WM_SYSCOMMAND, SC_MINIMIZE, 0));
+                 EXPECT_EQ((std::vector<DWORD>{1000, 1000}), FakeShell::sleeps);
+                 EXPECT_TRUE(FakeShell::messages.empty());
+                 EXPECT_EQ(std::vector<DWORD>{NIM_DELETE}, CallsOf(window, 0x8001, 0, WM_LBUTTONDOWN));
 
-    const std::pair<const wchar_t*, const wchar_t*> expected[] = {
-        {L"FileVersion", L"1.1.0.0"},
-        {L"ProductVersion", L"1.1.0.0"},
-        {L"FileDescription", L"WavelarkPlayerLite"},
-        {L"ProductName", L"WavelarkPlayerLite"},
-        {L"InternalName", L"WavelarkPlayer.exe"},
-        {L"OriginalFilename", L"WavelarkPlayerLite.exe"},
-    };
-    for (const auto& [name, value] : expected)
-    {
-        SCOPED_TRACE(std::string(name, name + wcslen(name)));
-        EXPECT_EQ(value, VersionString(block, name));
-    }
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(MAKELONG(1, 1), fixed->dwFileVersionMS);
-    EXPECT_EQ(0u, fixed->dwFileVersionLS);
-    EXPECT_EQ(MAKELONG(1, 1), fixed->dwProductVersionMS);
+                 FakeShell::failures = {ERROR_ACCESS_DENIED};
+                 FakeShell::sleeps.clear();
+                 const std::vector<DWORD> calls = CallsOf(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+                 ASSERT_GE(calls.size(), 2u);
+                 EXPECT_EQ(static_cast<DWORD>(NIM_ADD), calls[0]);
+                 EXPECT_EQ(static_cast<DWORD>(NIM_MODIFY), calls[1]);
+                 EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
+             });
+    EXPECT_EQ(std::vector<std::wstring>{L"通知領域にアイコンを登録できませんでした。"}, FakeShell::messages);
+    EXPECT_TRUE(FakeShell::sleeps.empty());
 }
 } // namespace

@@ -1,6 +1,6 @@
-#include "TestFilters.h"
 #include "graph/DShowHelpers.h"
 #include "graph/GraphBuilder.h"
+#include "support/FakeFilter.h"
 
 #include <gtest/gtest.h>
 
@@ -19,80 +19,46 @@ constexpr GUID TestGuid(BYTE last)
     return {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x3a, last}};
 }
 
-const GUID kMajor = TestGuid(0x01);
-const TypePair kTypeA = {kMajor, TestGuid(0x0A)};
-const TypePair kTypeB = {kMajor, TestGuid(0x0B)};
-const TypePair kTypeC = {kMajor, TestGuid(0x0C)};
-const TypePair kTypeZ = {kMajor, TestGuid(0x0F)};
-const TypePair kStreamX = {MEDIATYPE_Stream, TestGuid(0x0E)};
-const TypePair kStreamAny = {MEDIATYPE_Stream, GUID_NULL};
-const CLSID kBlockedForEveryBuilder = {0x48025243, 0x2d39, 0x11ce, {0x87, 0x5d, 0x00, 0x60, 0x8c, 0xb7, 0x80, 0x66}};
-const CLSID kBlockedForCapture = {0xd3cd7858, 0x971a, 0x4838, {0xac, 0xec, 0x40, 0xca, 0x5d, 0x52, 0x9d, 0xc8}};
+const TypePair kA = {TestGuid(1), TestGuid(0x0A)}, kB = {TestGuid(1), TestGuid(0x0B)};
+const TypePair kC = {TestGuid(1), TestGuid(0x0C)}, kZ = {TestGuid(1), TestGuid(0x0F)};
+const TypePair kStreamX = {MEDIATYPE_Stream, TestGuid(0x0E)}, kStreamAny = {MEDIATYPE_Stream, GUID_NULL};
 
-TestFilterShape Renderer(const wchar_t* name, const CLSID& clsid, TypePair takes)
+// A filter taking `in` on pin "In" and offering each of `outs` on a pin of its own.
+FakeShape Fake(const wchar_t* name, BYTE id, TypePair in, std::vector<TypePair> outs = {})
 {
-    return {name, clsid, {{L"In", PINDIR_INPUT, {takes}}}};
-}
-
-TestFilterShape Transform(const wchar_t* name, const CLSID& clsid, TypePair takes, std::vector<TestPinShape> outputs)
-{
-    TestFilterShape shape = {name, clsid, {{L"In", PINDIR_INPUT, {takes}}}};
-    shape.pins.insert(shape.pins.end(), outputs.begin(), outputs.end());
+    FakeShape shape = {name, TestGuid(id), {{L"In", PINDIR_INPUT, {in}}}};
+    for (size_t i = 0; i < outs.size(); ++i)
+        shape.pins.push_back({i ? L"Two" : L"Out", PINDIR_OUTPUT, {outs[i]}});
     return shape;
 }
 
-const TestFilterShape kRendererA = Renderer(L"Renderer A", TestGuid(0x20), kTypeA);
-const TestFilterShape kRendererC = Renderer(L"Renderer C", TestGuid(0x21), kTypeC);
-const TestFilterShape kDecoderToB =
-    Transform(L"Decoder to B", TestGuid(0x22), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeB}}});
-const TestFilterShape kDecoderToC =
-    Transform(L"Decoder to C", TestGuid(0x23), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeC}}});
-const TestFilterShape kLoop = Transform(L"Loop", TestGuid(0x24), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeA}}});
-const TestFilterShape kSplitter = Transform(L"Splitter", TestGuid(0x25), kTypeA,
-                                            {{L"One", PINDIR_OUTPUT, {kTypeA}}, {L"Two", PINDIR_OUTPUT, {kTypeZ}}});
-const TestFilterShape kBlockedAll = Renderer(L"Blocked everywhere", kBlockedForEveryBuilder, kTypeA);
-const TestFilterShape kBlockedCapture = Renderer(L"Blocked in capture", kBlockedForCapture, kTypeA);
-
-// Filters that misbehave as installed software may. This one lets the graph go in the end, or
-// the platform's graph could not be released.
-TestFilterShape Stuck(TestFilterShape shape)
-{
-    shape.refusesToLeave = 100;
-    return shape;
-}
-const TestFilterShape kWrapper = []
-{
-    TestFilterShape shape = Transform(L"Wrapper", TestGuid(0x28), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeA}}});
-    shape.reportedClsid = TestGuid(0x29);
-    return shape;
-}();
-const TestFilterShape kNoPins = []
-{
-    TestFilterShape shape = Renderer(L"No pins", TestGuid(0x2A), kTypeA);
-    shape.enumPinsFails = true;
-    return shape;
-}();
-const TestFilterShape kOrphanPins = []
-{
-    TestFilterShape shape = Transform(L"Orphan pins", TestGuid(0x2B), kTypeA, {{L"Out", PINDIR_OUTPUT, {kTypeZ}}});
-    shape.pins[1].infoWithoutFilter = true;
-    return shape;
-}();
-const TestFilterShape kUnbindable = []
-{
-    TestFilterShape shape = Renderer(L"Unbindable", TestGuid(0x2E), kTypeA);
-    shape.refusesToBind = true;
-    return shape;
-}();
-const TestFilterShape kBToC = Transform(L"B to C", TestGuid(0x2C), kTypeB, {{L"Out", PINDIR_OUTPUT, {kTypeC}}});
-const TestFilterShape kCToZ = Transform(L"C to Z", TestGuid(0x2D), kTypeC, {{L"Out", PINDIR_OUTPUT, {kTypeZ}}});
-
-TestFilterShape StreamParser(const wchar_t* name, BYTE last, TypePair takes)
-{
-    TestFilterShape shape = Renderer(name, TestGuid(last), takes);
-    shape.pins[0].requiredFormat = FORMAT_None;
-    return shape;
-}
+const FakeShape kRendA = Fake(L"Renderer A", 0x20, kA), kRendC = Fake(L"Renderer C", 0x21, kC);
+const FakeShape kAToB = Fake(L"Decoder to B", 0x22, kA, {kB}), kAToC = Fake(L"Decoder to C", 0x23, kA, {kC});
+const FakeShape kLoop = Fake(L"Loop", 0x24, kA, {kA}), kSplitter = Fake(L"Splitter", 0x25, kA, {kA, kZ});
+const FakeShape kBToC = Fake(L"B to C", 0x2C, kB, {kC}), kCToZ = Fake(L"C to Z", 0x2D, kC, {kZ});
+// The classes the builders keep out: every builder the first, the capture builder the second.
+const FakeShape kBlockedAll =
+    With(Fake(L"Blocked everywhere", 0, kA),
+         [](FakeShape& s) {
+             s.clsid = {0x48025243, 0x2d39, 0x11ce, {0x87, 0x5d, 0x00, 0x60, 0x8c, 0xb7, 0x80, 0x66}};
+         });
+const FakeShape kBlockedCapture =
+    With(Fake(L"Blocked in capture", 0, kA),
+         [](FakeShape& s) {
+             s.clsid = {0xd3cd7858, 0x971a, 0x4838, {0xac, 0xec, 0x40, 0xca, 0x5d, 0x52, 0x9d, 0xc8}};
+         });
+// Filters that misbehave as installed software may. The stuck one lets go in the end, or the
+// platform's graph could not be released.
+const FakeShape kStuck = With(kAToB, [](FakeShape& s) { s.refusesToLeave = 100; });
+const FakeShape kWrapper =
+    With(Fake(L"Wrapper", 0x28, kA, {kA}), [](FakeShape& s) { s.reportedClsid = TestGuid(0x29); });
+const FakeShape kNoPins = With(Fake(L"No pins", 0x2A, kA), [](FakeShape& s) { s.enumPinsFails = true; });
+const FakeShape kOrphan = With(Fake(L"Orphan pins", 0x2B, kA, {kZ}), [](FakeShape& s) { s.pins[1].orphan = true; });
+const FakeShape kUnbindable = With(Fake(L"Unbindable", 0x2E, kA), [](FakeShape& s) { s.refusesToBind = true; });
+const FakeShape kParserX =
+    With(Fake(L"Stream parser", 0x26, kStreamX), [](FakeShape& s) { s.pins[0].requiredFormat = FORMAT_None; });
+const FakeShape kParserAny =
+    With(Fake(L"Any parser", 0x27, kStreamAny), [](FakeShape& s) { s.pins[0].requiredFormat = FORMAT_None; });
 
 enum class Kind
 {
@@ -103,15 +69,11 @@ enum class Kind
 
 std::unique_ptr<CGraphBuilder> MakeBuilder(Kind kind, IGraphBuilder* graph)
 {
-    switch (kind)
-    {
-    case Kind::Base:
+    if (kind == Kind::Base)
         return std::make_unique<CGraphBuilder>(graph);
-    case Kind::File:
+    if (kind == Kind::File)
         return std::make_unique<CGraphBuilderFile>(graph);
-    default:
-        return std::make_unique<CGraphBuilderCapture>(graph);
-    }
+    return std::make_unique<CGraphBuilderCapture>(graph);
 }
 
 class GraphBuilding : public ::testing::Test
@@ -126,21 +88,24 @@ class GraphBuilding : public ::testing::Test
     {
         m_source.Reset();
         m_graph.Reset();
-        EXPECT_EQ(0, LiveTestObjects()) << "a test object is still referenced";
+        EXPECT_EQ(0, LiveComObjects()) << "a test object is still referenced";
     }
-    ComPtr<IPin> AddSource(std::vector<TestPinShape> outputs, bool streamBuilder = false,
-                           HRESULT streamBuilderResult = E_FAIL)
+    ComPtr<IPin> AddSource(std::vector<FakePin> outputs, HRESULT streamBuilder = E_NOINTERFACE)
     {
-        TestFilterShape shape = {L"Source", TestGuid(0x10), std::move(outputs), streamBuilder, streamBuilderResult};
-        m_source = MakeTestFilter(shape);
+        FakeShape shape = {L"Source", TestGuid(0x10), std::move(outputs), streamBuilder};
+        m_source = MakeFake(shape);
         EXPECT_HRESULT_SUCCEEDED(m_graph->AddFilter(m_source.Get(), L"Source"));
         return FindPin(m_source.Get(), shape.pins.back().name.c_str());
     }
-    std::vector<std::wstring> SortedNames()
+    // The names of the graph's filters, sorted and joined by commas.
+    std::wstring Names()
     {
         std::vector<std::wstring> names = GraphFilterNames(m_graph.Get());
         std::sort(names.begin(), names.end());
-        return names;
+        std::wstring joined;
+        for (const std::wstring& name : names)
+            joined += (joined.empty() ? L"" : L",") + name;
+        return joined;
     }
 
     ComPtr<IGraphBuilder> m_graph;
@@ -149,9 +114,9 @@ class GraphBuilding : public ::testing::Test
 
 struct Registration
 {
-    TestFilterShape shape;
-    DWORD merit;
-    LONG made; // filters made of it, or -1 when it does not matter
+    const FakeShape* shape;
+    DWORD merit; // in units of 0x100000
+    LONG made;   // filters made of it, or -1 when it does not matter
 };
 
 struct RenderCase
@@ -161,133 +126,127 @@ struct RenderCase
     std::vector<Registration> registered;
     Kind kind;
     HRESULT expected;
-    std::vector<std::wstring> graph; // sorted names of the filters afterwards
-    const wchar_t* firstDownstream;  // what the source's pin stays connected to
-    bool sourceTypesFail = false;    // the source pin's type enumerator fails after its first type
+    const wchar_t* graph;           // sorted names of the filters afterwards
+    const wchar_t* firstDownstream; // what the source's pin stays connected to
+    bool sourceTypesFail = false;   // the source's type list fails after its first type
 };
 
 const RenderCase kRenderCases[] = {
-    {"straight into a renderer",
-     {kTypeA},
-     {{kRendererA, 0x600000, 1}},
-     Kind::Capture,
-     S_FALSE,
-     {L"Renderer A", L"Source"},
-     L"Renderer A"},
+    {"straight into a renderer", {kA}, {{&kRendA, 6, 1}}, Kind::Capture, S_FALSE, L"Renderer A,Source", L"Renderer A"},
     {"a decoder that leads nowhere goes, the next is tried",
-     {kTypeA},
-     {{kDecoderToB, 0x800000, 1}, {kDecoderToC, 0x700000, 1}, {kRendererC, 0x600000, 1}},
+     {kA},
+     {{&kAToB, 8, 1}, {&kAToC, 7, 1}, {&kRendC, 6, 1}},
      Kind::Capture,
      S_OK,
-     {L"Decoder to C", L"Renderer C", L"Source"},
+     L"Decoder to C,Renderer C,Source",
      L"Decoder to C"},
     {"the class every builder blocks",
-     {kTypeA},
-     {{kBlockedAll, 0x900000, 0}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kBlockedAll, 9, 0}, {&kRendA, 6, 1}},
      Kind::File,
      S_FALSE,
-     {L"Renderer A", L"Source"},
+     L"Renderer A,Source",
      L"Renderer A"},
     {"the class the capture builder blocks",
-     {kTypeA},
-     {{kBlockedCapture, 0x900000, 0}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kBlockedCapture, 9, 0}, {&kRendA, 6, 1}},
      Kind::Capture,
      S_FALSE,
-     {L"Renderer A", L"Source"},
+     L"Renderer A,Source",
      L"Renderer A"},
     {"the capture class is fine for other builders",
-     {kTypeA},
-     {{kBlockedCapture, 0x900000, 1}, {kRendererA, 0x600000, 0}},
+     {kA},
+     {{&kBlockedCapture, 9, 1}, {&kRendA, 6, 0}},
      Kind::Base,
      S_FALSE,
-     {L"Blocked in capture", L"Source"},
+     L"Blocked in capture,Source",
      L"Blocked in capture"},
     {"a class is not offered below itself",
-     {kTypeA},
-     {{kLoop, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kLoop, 9, 1}, {&kRendA, 6, 1}},
      Kind::Capture,
      S_OK,
-     {L"Loop", L"Renderer A", L"Source"},
+     L"Loop,Renderer A,Source",
      L"Loop"},
     {"a partial render counts as success",
-     {kTypeA},
-     {{kSplitter, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kSplitter, 9, 1}, {&kRendA, 6, 1}},
      Kind::Capture,
      VFW_S_PARTIAL_RENDER,
-     {L"Renderer A", L"Source", L"Splitter"},
+     L"Renderer A,Source,Splitter",
      L"Splitter"},
     {"a chain that dead-ends two levels down goes as a whole",
-     {kTypeA},
-     {{kDecoderToB, 0x800000, 1}, {kBToC, 0x800000, 1}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kAToB, 8, 1}, {&kBToC, 8, 1}, {&kRendA, 6, 1}},
      Kind::Capture,
      S_FALSE,
-     {L"Renderer A", L"Source"},
+     L"Renderer A,Source",
      L"Renderer A"},
     {"and three levels down",
-     {kTypeA},
-     {{kDecoderToB, 0x800000, 1}, {kBToC, 0x800000, 1}, {kCToZ, 0x800000, 1}},
+     {kA},
+     {{&kAToB, 8, 1}, {&kBToC, 8, 1}, {&kCToZ, 8, 1}},
      Kind::Capture,
      E_FAIL,
-     {L"Source"},
+     L"Source",
      L""},
     {"a filter that cannot leave the graph is passed over",
-     {kTypeA},
-     {{Stuck(kDecoderToB), 0x800000, 1}, {kDecoderToC, 0x700000, -1}, {kRendererC, 0x600000, -1}},
+     {kA},
+     {{&kStuck, 8, 1}, {&kAToC, 7, -1}, {&kRendC, 6, -1}},
      Kind::Capture,
      S_OK,
-     {L"Decoder to B", L"Decoder to C", L"Renderer C", L"Source"},
+     L"Decoder to B,Decoder to C,Renderer C,Source",
      L"Decoder to C"},
     {"a wrapper reporting another class is not offered below itself",
-     {kTypeA},
-     {{kWrapper, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kWrapper, 9, 1}, {&kRendA, 6, 1}},
      Kind::Capture,
      S_OK,
-     {L"Renderer A", L"Source", L"Wrapper"},
+     L"Renderer A,Source,Wrapper",
      L"Wrapper"},
     {"a filter whose pins cannot be listed",
-     {kTypeA},
-     {{kNoPins, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kNoPins, 9, 1}, {&kRendA, 6, 1}},
      Kind::Capture,
      S_FALSE,
-     {L"Renderer A", L"Source"},
+     L"Renderer A,Source",
      L"Renderer A"},
     {"a pin that names no filter",
-     {kTypeA},
-     {{kOrphanPins, 0x900000, 1}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kOrphan, 9, 1}, {&kRendA, 6, 1}},
      Kind::Capture,
      S_FALSE,
-     {L"Renderer A", L"Source"},
+     L"Renderer A,Source",
      L"Renderer A"},
     {"a moniker that cannot bind",
-     {kTypeA},
-     {{kUnbindable, 0x900000, 0}, {kRendererA, 0x600000, 1}},
+     {kA},
+     {{&kUnbindable, 9, 0}, {&kRendA, 6, 1}},
      Kind::Capture,
      S_FALSE,
-     {L"Renderer A", L"Source"},
+     L"Renderer A,Source",
      L"Renderer A"},
     {"a type list that fails part-way keeps what it gave",
-     {kTypeA, kTypeC},
-     {{kRendererC, 0x900000, 0}, {kRendererA, 0x600000, 1}},
+     {kA, kC},
+     {{&kRendC, 9, 0}, {&kRendA, 6, 1}},
      Kind::Capture,
      S_FALSE,
-     {L"Renderer A", L"Source"},
+     L"Renderer A,Source",
      L"Renderer A",
      true},
-    {"nothing takes the type", {kTypeZ}, {{kRendererA, 0x600000, 0}}, Kind::Capture, E_FAIL, {L"Source"}, L""},
-    {"no media types at all", {}, {{kRendererA, 0x600000, 0}}, Kind::Capture, E_FAIL, {L"Source"}, L""},
+    {"nothing takes the type", {kZ}, {{&kRendA, 6, 0}}, Kind::Capture, E_FAIL, L"Source", L""},
+    {"no media types at all", {}, {{&kRendA, 6, 0}}, Kind::Capture, E_FAIL, L"Source", L""},
     {"a byte stream is offered its explicit type first",
      {kStreamX},
-     {{StreamParser(L"Stream parser", 0x26, kStreamX), 0x600000, 1}},
+     {{&kParserX, 6, 1}},
      Kind::Capture,
      S_FALSE,
-     {L"Source", L"Stream parser"},
+     L"Source,Stream parser",
      L"Stream parser"},
     {"a stream without subtype only without a type",
      {kStreamAny},
-     {{StreamParser(L"Any stream parser", 0x27, kStreamAny), 0x600000, 1}},
+     {{&kParserAny, 6, 1}},
      Kind::Capture,
      E_FAIL,
-     {L"Source"},
+     L"Source",
      L""},
 };
 
@@ -296,18 +255,13 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
     for (const RenderCase& c : kRenderCases)
     {
         SCOPED_TRACE(c.name);
-        std::vector<std::unique_ptr<RegisteredTestFilter>> registered;
+        std::vector<std::unique_ptr<RegisteredFake>> registered;
         for (const Registration& r : c.registered)
-            registered.push_back(std::make_unique<RegisteredTestFilter>(r.shape, r.merit));
-        TestPinShape output = {L"Out", PINDIR_OUTPUT, c.sourceTypes};
-        output.typesFailPartWay = c.sourceTypesFail;
-        ComPtr<IPin> out = AddSource({output});
-        {
-            std::unique_ptr<CGraphBuilder> builder = MakeBuilder(c.kind, m_graph.Get());
-            EXPECT_EQ(c.expected, builder->RenderPin(out.Get()));
-        }
+            registered.push_back(std::make_unique<RegisteredFake>(*r.shape, r.merit << 20));
+        ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, c.sourceTypes, GUID_NULL, c.sourceTypesFail}});
+        EXPECT_EQ(c.expected, MakeBuilder(c.kind, m_graph.Get())->RenderPin(out.Get()));
         // The builder is gone; the chain it built stays.
-        EXPECT_EQ(c.graph, SortedNames());
+        EXPECT_EQ(c.graph, Names());
         EXPECT_EQ(c.firstDownstream, PeerFilterName(out.Get()));
         for (size_t i = 0; i < registered.size(); ++i)
         {
@@ -323,34 +277,45 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
     }
 }
 
-TEST_F(GraphBuilding, ThePinsOwnStreamBuilderComesFirst)
+// Each row: where the renderer waits, and whom the builder asks first.
+TEST_F(GraphBuilding, ThePinsOwnBuilderThenTheGraphsFiltersThenTheRegistry)
 {
     for (HRESULT streamResult : {S_OK, E_FAIL})
     {
         SCOPED_TRACE(streamResult);
-        RegisteredTestFilter renderer(kRendererA, 0x600000);
-        ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, {kTypeA}}}, true, streamResult);
-        CGraphBuilderCapture builder(m_graph.Get());
-        EXPECT_EQ(streamResult == S_OK ? S_OK : S_FALSE, builder.RenderPin(out.Get()));
+        RegisteredFake renderer(kRendA, 0x600000);
+        ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, {kA}}}, streamResult);
+        EXPECT_EQ(streamResult == S_OK ? S_OK : S_FALSE, CGraphBuilderCapture(m_graph.Get()).RenderPin(out.Get()));
         EXPECT_EQ(streamResult == S_OK ? 0 : 1, renderer.Made());
         out.Reset();
+    }
+    for (Kind kind : {Kind::Base, Kind::File, Kind::Capture})
+    {
+        SCOPED_TRACE(static_cast<int>(kind));
+        RegisteredFake renderer(kRendA, 0x600000);
+        ComPtr<IBaseFilter> existing = MakeFake(kRendA);
+        ASSERT_HRESULT_SUCCEEDED(m_graph->AddFilter(existing.Get(), L"Existing renderer"));
+        ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, {kA}}});
+        (void)MakeBuilder(kind, m_graph.Get())->RenderPin(out.Get()); // seen in the peer below
+        EXPECT_EQ(kind == Kind::Capture ? L"Renderer A" : L"Existing renderer", PeerFilterName(out.Get()));
+        EXPECT_EQ(kind == Kind::Capture ? 1 : 0, renderer.Made()) << "only the capture builder passes it over";
+        out.Reset();
+        existing.Reset();
+        TearDown();
+        SetUp();
     }
 }
 
 TEST_F(GraphBuilding, TheGraphsFilterCacheComesBeforeTheRegistry)
 {
-    RegisteredTestFilter renderer(kRendererA, 0x600000);
-    ComPtr<IBaseFilter> cached = MakeTestFilter(kRendererA);
-    ComPtr<IBaseFilter> useless = MakeTestFilter(kRendererC);
+    RegisteredFake renderer(kRendA, 0x600000);
+    ComPtr<IBaseFilter> cached = MakeFake(kRendA), useless = MakeFake(kRendC);
     ComPtr<IGraphBuilder> caching = MakeCachingGraph(m_graph.Get());
     ComPtr<IGraphConfig> config = caching.As<IGraphConfig>(IID_IGraphConfig);
     ASSERT_HRESULT_SUCCEEDED(config->AddFilterToCache(useless.Get()));
     ASSERT_HRESULT_SUCCEEDED(config->AddFilterToCache(cached.Get()));
-    ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, {kTypeA}}});
-    {
-        CGraphBuilderCapture builder(caching.Get());
-        EXPECT_EQ(S_FALSE, builder.RenderPin(out.Get()));
-    }
+    ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, {kA}}});
+    EXPECT_EQ(S_FALSE, CGraphBuilderCapture(caching.Get()).RenderPin(out.Get()));
     // The filter that could not connect went back into the cache and out of the graph.
     ComPtr<IEnumFilters> stillCached;
     ASSERT_HRESULT_SUCCEEDED(config->EnumCacheFilter(stillCached.Put()));
@@ -361,72 +326,31 @@ TEST_F(GraphBuilding, TheGraphsFilterCacheComesBeforeTheRegistry)
     EXPECT_EQ(nullptr, GetGraphFromFilter(useless.Get()));
     EXPECT_EQ(0, renderer.Made());
     // Added without a name of its own: it shows under its class identifier.
-    EXPECT_EQ(WideFromText(CStringFromGUID(kRendererA.clsid)), PeerFilterName(out.Get()));
-    out.Reset();
-    first.Reset();
-    stillCached.Reset();
-    config.Reset();
-    caching.Reset();
-    cached.Reset();
-    useless.Reset();
+    EXPECT_EQ(WideFromText(CStringFromGUID(kRendA.clsid)), PeerFilterName(out.Get()));
 }
 
-TEST_F(GraphBuilding, OnlyTheCaptureBuilderPassesOverFiltersAlreadyInTheGraph)
+TEST_F(GraphBuilding, WrongUseLeavesTheGraphUntouchedAndTildePinsStayFree)
 {
-    for (Kind kind : {Kind::Base, Kind::File, Kind::Capture})
-    {
-        SCOPED_TRACE(static_cast<int>(kind));
-        RegisteredTestFilter renderer(kRendererA, 0x600000);
-        ComPtr<IBaseFilter> existing = MakeTestFilter(kRendererA);
-        ASSERT_HRESULT_SUCCEEDED(m_graph->AddFilter(existing.Get(), L"Existing renderer"));
-        ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, {kTypeA}}});
-        MakeBuilder(kind, m_graph.Get())->RenderPin(out.Get());
-        EXPECT_EQ(kind == Kind::Capture ? L"Renderer A" : L"Existing renderer", PeerFilterName(out.Get()));
-        EXPECT_EQ(kind == Kind::Capture ? 1 : 0, renderer.Made());
-        out.Reset();
-        existing.Reset();
-        TearDown();
-        SetUp();
-    }
-}
-
-TEST_F(GraphBuilding, WrongUseLeavesTheGraphUntouched)
-{
-    RegisteredTestFilter renderer(kRendererA, 0x600000);
-    ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, {kTypeA}}});
-    ComPtr<IBaseFilter> sink = MakeTestFilter(kRendererA);
+    RegisteredFake renderer(kRendA, 0x600000);
+    ComPtr<IPin> out = AddSource({{L"~Hidden", PINDIR_OUTPUT, {kA}}, {L"Out", PINDIR_OUTPUT, {kA}}});
+    ComPtr<IBaseFilter> sink = MakeFake(kRendA);
     ASSERT_HRESULT_SUCCEEDED(m_graph->AddFilter(sink.Get(), L"Sink"));
     ComPtr<IPin> input = FindPin(sink.Get(), L"In");
-
     CGraphBuilderCapture builder(m_graph.Get());
-    const std::vector<std::wstring> before = SortedNames();
     EXPECT_EQ(E_UNEXPECTED, builder.RenderPin(input.Get())) << "an input pin";
     EXPECT_EQ(E_FAIL, builder.RenderPin(nullptr));
     EXPECT_EQ(E_FAIL, CGraphBuilderCapture(nullptr).RenderPin(out.Get())) << "no graph";
-    EXPECT_EQ(before, SortedNames());
-
     ASSERT_HRESULT_SUCCEEDED(m_graph->ConnectDirect(out.Get(), input.Get(), nullptr));
     EXPECT_EQ(E_UNEXPECTED, builder.RenderPin(out.Get())) << "a connected pin";
-    EXPECT_EQ(before, SortedNames());
-    EXPECT_EQ(L"Sink", PeerFilterName(out.Get()));
+    EXPECT_EQ(L"Sink,Source", Names());
     EXPECT_EQ(0, renderer.Made());
-    out.Reset();
-    input.Reset();
-    sink.Reset();
-}
 
-TEST_F(GraphBuilding, RenderFilterLeavesTildePinsAlone)
-{
-    RegisteredTestFilter renderer(kRendererA, 0x600000);
-    AddSource({{L"~Hidden", PINDIR_OUTPUT, {kTypeA}}, {L"Out", PINDIR_OUTPUT, {kTypeA}}});
-    {
-        CGraphBuilderFile builder(m_graph.Get());
-        EXPECT_EQ(S_OK, builder.RenderFilter(m_source.Get()));
-        ComPtr<IBaseFilter> onlyHidden =
-            MakeTestFilter({L"Hidden only", TestGuid(0x11), {{L"~Out", PINDIR_OUTPUT, {kTypeA}}}});
-        EXPECT_EQ(S_FALSE, builder.RenderFilter(onlyHidden.Get())) << "no pin to render";
-    }
+    ASSERT_HRESULT_SUCCEEDED(m_graph->Disconnect(out.Get()));
+    ASSERT_HRESULT_SUCCEEDED(m_graph->Disconnect(input.Get()));
+    EXPECT_EQ(S_OK, CGraphBuilderFile(m_graph.Get()).RenderFilter(m_source.Get()));
     EXPECT_EQ(L"", PeerFilterName(FindPin(m_source.Get(), L"~Hidden").Get()));
-    EXPECT_EQ(L"Renderer A", PeerFilterName(FindPin(m_source.Get(), L"Out").Get()));
+    EXPECT_EQ(L"Sink", PeerFilterName(out.Get())) << "the free renderer in the graph takes it";
+    ComPtr<IBaseFilter> onlyHidden = MakeFake({L"Hidden only", TestGuid(0x11), {{L"~Out", PINDIR_OUTPUT, {kA}}}});
+    EXPECT_EQ(S_FALSE, builder.RenderFilter(onlyHidden.Get())) << "no pin to render";
 }
 } // namespace

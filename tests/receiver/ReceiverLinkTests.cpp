@@ -10,238 +10,154 @@ namespace
 {
 using Report = std::vector<BYTE>;
 
-Report Padded(std::initializer_list<BYTE> bytes, size_t length)
+Report Padded(Report report, size_t length)
 {
-    Report report(bytes);
     report.resize(length, 0);
     return report;
 }
 
-// The dialog's link against the simulated receiver, without a window.
+SimConfig With(SimFault fault, int value = 0)
+{
+    SimConfig config;
+    config.fault = fault;
+    config.faultValue = value;
+    return config;
+}
+
+// The dialog's link against the simulated receiver, without a window. Each row runs on a fresh
+// dialog and receiver.
 class ReceiverLink : public ::testing::Test
 {
   protected:
-    void Start(const SimConfig& config)
+    CWavelarkPlayerDlg& Start(const SimConfig& config)
     {
+        TearDown();
         SimulatedReceiver::Instance().Install(config);
-        m_dialog.m_hReadEvent.Reset();
+        m_dialog = std::make_unique<CWavelarkPlayerDlg>();
+        return *m_dialog;
     }
     void TearDown() override
     {
         Os().WaitForSingleObject = ::WaitForSingleObject;
-        m_dialog.CloseReceiverHandles();
-        m_dialog.m_hReadEvent.Reset();
+        m_dialog.reset(); // its handles close with it
         SimulatedReceiver::Instance().Uninstall();
     }
-    // Every wait is recorded and then waited for real.
-    void CountWaits()
-    {
-        s_waits.clear();
-        Os().WaitForSingleObject = &CountedWait;
-    }
-    static DWORD WINAPI CountedWait(HANDLE event, DWORD milliseconds)
-    {
-        s_waits.push_back(milliseconds);
-        return ::WaitForSingleObject(event, milliseconds);
-    }
-    bool AllHandlesClosed() const
-    {
-        return !m_dialog.m_hDevice && !m_dialog.m_hRead && !m_dialog.m_hWrite && !m_dialog.m_connected;
-    }
+    static SimulatedReceiver::State Receiver() { return SimulatedReceiver::Instance().Snapshot(); }
 
-    static inline std::vector<DWORD> s_waits;
-    CWavelarkPlayerDlg m_dialog;
-};
-
-struct DiscoveryCase
-{
-    const char* name;
-    std::vector<SimInterface> interfaces;
-    bool noInterfaces;
-    bool found;
-    const char* pathPart;
-};
-
-const SimInterface kReceiver = {0x077D, 0x627A, true};
-const SimInterface kOtherProduct = {0x077D, 0x1234, true};
-const SimInterface kUnreadable = {0x077D, 0x627A, false};
-
-const DiscoveryCase kDiscoveryCases[] = {
-    {"no HID interface", {}, true, false, nullptr},
-    {"the receiver", {kReceiver}, false, true, "#sim0#"},
-    {"two receivers: the first wins", {kReceiver, kReceiver}, false, true, "#sim0#"},
-    {"same vendor, other product skipped", {kOtherProduct, kReceiver}, false, true, "#sim1#"},
-    {"unreadable attributes skipped", {kUnreadable, kReceiver}, false, true, "#sim1#"},
-    {"only other devices", {kOtherProduct, kUnreadable}, false, false, nullptr},
+    std::unique_ptr<CWavelarkPlayerDlg> m_dialog;
 };
 
 TEST_F(ReceiverLink, DiscoveryOpensTheFirstReceiverAndClosesEveryOtherDevice)
 {
-    for (const DiscoveryCase& c : kDiscoveryCases)
+    const SimInterface receiver = {0x077D, 0x627A, true}, other = {0x077D, 0x1234, true};
+    const SimInterface unreadable = {0x077D, 0x627A, false};
+    const struct
+    {
+        const char* name;
+        std::vector<SimInterface> interfaces; // none: no HID interface at all
+        const char* pathPart;                 // null: none found
+    } cases[] = {
+        {"no HID interface", {}, nullptr},
+        {"the receiver", {receiver}, "#sim0#"},
+        {"two receivers: the first wins", {receiver, receiver}, "#sim0#"},
+        {"same vendor, other product skipped", {other, receiver}, "#sim1#"},
+        {"unreadable attributes skipped", {unreadable, receiver}, "#sim1#"},
+        {"only other devices", {other, unreadable}, nullptr},
+    };
+    for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        SimConfig config;
+        SimConfig config = With(c.interfaces.empty() ? SimFault::NoReceiver : SimFault::None);
         config.interfaces = c.interfaces;
-        if (c.noInterfaces)
-            config.fault = SimFault::NoReceiver;
-        Start(config);
-        EXPECT_EQ(c.found, m_dialog.FindReceiver());
-        const SimulatedReceiver::State state = SimulatedReceiver::Instance().Snapshot();
-        EXPECT_EQ(static_cast<DWORD>(DIGCF_PRESENT | DIGCF_DEVICEINTERFACE), state.classDevsFlags);
-        if (c.found)
+        CWavelarkPlayerDlg& dialog = Start(config);
+        EXPECT_EQ(c.pathPart != nullptr, dialog.FindReceiver());
+        EXPECT_EQ(static_cast<DWORD>(DIGCF_PRESENT | DIGCF_DEVICEINTERFACE), Receiver().classDevsFlags);
+        EXPECT_EQ(c.pathPart ? 3 : 0, Receiver().openHandles) << "device, write and read handles, nothing else";
+        EXPECT_EQ(c.pathPart ? 1 : 0, Receiver().notificationsRegistered);
+        if (c.pathPart)
         {
-            EXPECT_NE(-1, m_dialog.m_devicePath.Find(c.pathPart));
-            EXPECT_EQ(3, state.openHandles) << "device, write and read handles, nothing else";
-            EXPECT_EQ(1, state.notificationsRegistered);
-            EXPECT_TRUE(m_dialog.m_hReadEvent);
-            EXPECT_EQ(m_dialog.m_hReadEvent.Get(), m_dialog.m_readOverlapped.hEvent);
-            EXPECT_EQ(7, m_dialog.m_caps.OutputReportByteLength);
-            EXPECT_EQ(m_dialog.m_productName, "WaveLARK USB AM/FM Radio");
+            EXPECT_NE(-1, dialog.m_devicePath.Find(c.pathPart));
+            EXPECT_EQ(dialog.m_readOverlapped.hEvent, dialog.m_hReadEvent.Get());
+            EXPECT_EQ(dialog.m_productName, "WaveLARK USB AM/FM Radio");
         }
-        else
-        {
-            EXPECT_EQ(0, state.openHandles);
-            EXPECT_FALSE(m_dialog.m_hReadEvent);
-        }
-        TearDown();
-        m_dialog.m_devicePath.Empty();
-        m_dialog.m_productName.Empty();
+        m_dialog.reset();
+        EXPECT_EQ(0, Receiver().openHandles) << "every handle closes with the dialog";
     }
 }
-
-struct ExchangeCase
-{
-    const char* name;
-    SimFault fault;
-    size_t reportBytes;
-};
-
-const ExchangeCase kExchangeCases[] = {
-    {"seven-byte reports", SimFault::None, 7},
-    {"reports longer than the usual buffers", SimFault::Oversize, 300},
-};
 
 TEST_F(ReceiverLink, AnExchangeWritesTheTuneCommandAndAQueryPaddedToTheReportLength)
 {
-    for (const ExchangeCase& c : kExchangeCases)
+    for (const auto& [fault, length] : {std::pair{SimFault::None, 7}, std::pair{SimFault::Oversize, 300}})
     {
-        SCOPED_TRACE(c.name);
-        SimConfig config;
-        config.fault = c.fault;
+        SCOPED_TRACE(length);
+        SimConfig config = With(fault);
         config.band = 0x12;
         config.code = 972;
-        Start(config);
-        ASSERT_TRUE(m_dialog.FindReceiver());
-        EXPECT_GE(m_dialog.m_outReport.size(), c.reportBytes);
-        EXPECT_GE(m_dialog.m_inReport.size(), c.reportBytes);
-        m_dialog.m_band = 1;
-        m_dialog.m_freqText = "87.9";
-        m_dialog.TuneAndReadBack();
-
-        const SimulatedReceiver::State state = SimulatedReceiver::Instance().Snapshot();
-        ASSERT_EQ(2u, state.written.size());
-        EXPECT_EQ(Padded({0x00, 0xC0, 0x02, 0x1E, 0xD0, 0x00, 0x00}, c.reportBytes), state.written[0]);
-        EXPECT_EQ(Padded({0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00}, c.reportBytes), state.written[1]);
-        EXPECT_EQ(1, state.answeredQueries);
-        EXPECT_EQ(1, m_dialog.m_band);
-        EXPECT_EQ(m_dialog.m_freqText, "87.9");
-        EXPECT_TRUE(m_dialog.m_connected);
-        TearDown();
+        CWavelarkPlayerDlg& dialog = Start(config);
+        ASSERT_TRUE(dialog.FindReceiver());
+        dialog.m_band = 1;
+        dialog.m_freqText = "87.9";
+        dialog.TuneAndReadBack();
+        const std::vector<Report> expected = {Padded({0x00, 0xC0, 0x02, 0x1E, 0xD0}, length),
+                                              Padded({0x00, 0x80}, length)};
+        EXPECT_EQ(expected, Receiver().written);
+        EXPECT_EQ(1, Receiver().answeredQueries);
+        EXPECT_EQ(dialog.m_freqText, "87.9");
     }
 }
 
-struct LostCase
-{
-    const char* name;
-    SimFault fault;
-    size_t waits;   // 6000 ms waits, all of them in the first exchange
-    int cancels;    // reads cancelled
-    size_t written; // output reports written over three exchanges
-};
+std::vector<DWORD> g_waits;
 
-const LostCase kLostCases[] = {
-    {"a receiver that never answers costs one real wait", SimFault::Silent, 1, 1, 2},
-    {"a read that fails at once costs no wait", SimFault::ReadFails, 0, 0, 2},
-    {"a failed write closes the link before any read", SimFault::WriteFails, 0, 0, 1},
-};
+// Every wait is recorded and then waited for real.
+DWORD WINAPI CountedWait(HANDLE event, DWORD milliseconds)
+{
+    g_waits.push_back(milliseconds);
+    return ::WaitForSingleObject(event, milliseconds);
+}
 
 TEST_F(ReceiverLink, ALostReceiverClosesTheLinkOnceAndLaterExchangesNeitherWriteNorWait)
 {
-    for (const LostCase& c : kLostCases)
+    const struct
+    {
+        const char* name;
+        SimConfig config;
+        size_t waits;   // 6000 ms waits, all of them in the first exchange
+        int cancels;    // reads cancelled
+        size_t written; // output reports written over three exchanges
+    } cases[] = {
+        {"a receiver that never answers costs one real wait", With(SimFault::Silent), 1, 1, 2},
+        {"a read that fails at once costs no wait", With(SimFault::ReadFails), 0, 0, 2},
+        {"a failed write closes the link before any read", With(SimFault::WriteFails), 0, 0, 1},
+        {"unplugged after the first answer", With(SimFault::UnplugAfter, 1), 0, 0, 2},
+    };
+    for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        SimConfig config;
-        config.fault = c.fault;
-        Start(config);
-        ASSERT_TRUE(m_dialog.FindReceiver());
-        CountWaits();
-        m_dialog.m_band = 1;
-        m_dialog.m_freqText = "88.0";
+        CWavelarkPlayerDlg& dialog = Start(c.config);
+        ASSERT_TRUE(dialog.FindReceiver());
+        if (c.config.fault == SimFault::UnplugAfter)
+        {
+            dialog.SetQueryCommand();
+            dialog.WriteCommand(dialog.m_command);
+            dialog.ReadReport();
+            dialog.ApplyReport();
+        }
+        g_waits.clear();
+        Os().WaitForSingleObject = &CountedWait;
+        dialog.m_band = 1;
         for (int exchange = 0; exchange < 3; ++exchange)
-            m_dialog.TuneAndReadBack();
-        EXPECT_EQ(std::vector<DWORD>(c.waits, 6000), s_waits);
-        EXPECT_TRUE(AllHandlesClosed());
-        const SimulatedReceiver::State state = SimulatedReceiver::Instance().Snapshot();
-        EXPECT_EQ(0, state.openHandles);
-        EXPECT_EQ(c.cancels, state.cancels);
-        EXPECT_EQ(c.written, state.written.size());
-        TearDown();
-    }
-}
-
-TEST_F(ReceiverLink, AnUnpluggedReceiverClosesTheLinkAndThePreviousReportStays)
-{
-    SimConfig config;
-    config.fault = SimFault::UnplugAfter;
-    config.faultValue = 1;
-    Start(config);
-    ASSERT_TRUE(m_dialog.FindReceiver());
-    m_dialog.SetQueryCommand();
-    m_dialog.WriteCommand(m_dialog.m_command);
-    m_dialog.ReadReport();
-    m_dialog.ApplyReport();
-    EXPECT_EQ(m_dialog.m_freqText, "87.9");
-
-    // Unplugged now: the next write fails and closes the link at once.
-    m_dialog.m_band = 1;
-    m_dialog.m_freqText = "90.0";
-    m_dialog.TuneAndReadBack();
-    EXPECT_TRUE(AllHandlesClosed());
-    EXPECT_EQ(m_dialog.m_freqText, "87.9") << "the previous report is shown again";
-}
-
-struct AnswerCase
-{
-    const char* name;
-    SimFault fault;
-    int value;
-    const char* expectedText;
-};
-
-const AnswerCase kAnswerCases[] = {
-    {"status 0 is applied", SimFault::None, 0, "87.9"},
-    {"another status leaves even the edit alone", SimFault::Status, 1, "99.0"},
-    {"an unknown band byte keeps the working text", SimFault::Band, 0x55, "76.0"},
-};
-
-TEST_F(ReceiverLink, OnlyAStatusZeroReportOfAKnownBandIsApplied)
-{
-    for (const AnswerCase& c : kAnswerCases)
-    {
-        SCOPED_TRACE(c.name);
-        SimConfig config;
-        config.fault = c.fault;
-        config.faultValue = c.value;
-        Start(config);
-        ASSERT_TRUE(m_dialog.FindReceiver());
-        // 76.0 is outside the band: only queries go out and the receiver stays on 87.9.
-        m_dialog.m_band = 1;
-        m_dialog.m_freqText = "76.0";
-        m_dialog.m_editText = "99.0";
-        m_dialog.TuneAndReadBack();
-        EXPECT_EQ(m_dialog.m_editText, c.expectedText);
-        EXPECT_TRUE(m_dialog.m_connected);
-        TearDown();
+        {
+            dialog.m_freqText = "90.0";
+            dialog.TuneAndReadBack();
+        }
+        EXPECT_EQ(std::vector<DWORD>(c.waits, 6000), g_waits);
+        EXPECT_EQ(0, Receiver().openHandles);
+        EXPECT_EQ(c.cancels, Receiver().cancels);
+        EXPECT_EQ(c.written, Receiver().written.size());
+        if (c.config.fault == SimFault::UnplugAfter)
+        {
+            EXPECT_EQ(dialog.m_freqText, "87.9") << "the last report the receiver gave is shown again";
+        }
     }
 }
 } // namespace

@@ -12,7 +12,6 @@
 
 namespace
 {
-using PlayerDialog = Drivable<CWavelarkPlayerDlg>;
 using Report = std::vector<BYTE>;
 
 class Session
@@ -24,11 +23,13 @@ class Session
     Session& operator=(const Session&) = delete;
 };
 
-SimConfig StartAt(BYTE band, WORD code)
+SimConfig StartAt(BYTE band, WORD code, SimFault fault = SimFault::None, int faultValue = 0)
 {
     SimConfig config;
     config.band = band;
     config.code = code;
+    config.fault = fault;
+    config.faultValue = faultValue;
     return config;
 }
 
@@ -75,6 +76,7 @@ void Type(HWND dialog, const std::wstring& text, bool pressEnter)
     EXPECT_TRUE(WaitUntil([&] { return WrittenCount() == before + 2; })) << "one exchange";
 }
 
+// A row's actions, from start-up on: each is one exchange with the receiver.
 struct ControlCase
 {
     const char* name;
@@ -102,6 +104,8 @@ const ControlCase kControlCases[] = {
     {"AM bottom stays", StartAt(0x12, 972), {"down"}, {Tune(0x12, 972)}, L"522", false},
     {"out-of-band FM sends only queries", StartAt(0x02, kFm760), {"up", "down"}, {}, L"76.0", true},
     {"typed FM gets a decimal", StartAt(0x02, kFm879), {"type:90"}, {Tune(0x02, 0x1F78)}, L"90.0", true},
+    {"typed top of FM", StartAt(0x02, kFm879), {"type:107.9"}, {Tune(0x02, kFm1079)}, L"107.9", true},
+    {"typed bottom of AM", StartAt(0x12, 1000), {"enter:522"}, {Tune(0x12, 972)}, L"522", false},
     {"typed AM loses leading zeros", StartAt(0x12, 972), {"type:0954"}, {Tune(0x12, 1404)}, L"954", false},
     {"typed AM out of band restores", StartAt(0x12, 1000), {"type:2000"}, {Tune(0x12, 1000)}, L"550", false},
     {"typed point in AM restores", StartAt(0x12, 1000), {"type:88.5"}, {Tune(0x12, 1000)}, L"550", false},
@@ -109,6 +113,10 @@ const ControlCase kControlCases[] = {
     {"FM to AM to FM", StartAt(0x02, kFm880), {"am", "fm"}, {Tune(0x12, 972), Tune(0x02, kFm880)}, L"88.0", true},
     {"AM while AM jumps to 522", StartAt(0x12, 1000), {"am"}, {Tune(0x12, 972)}, L"522", false},
     {"FM while FM jumps to 87.9", StartAt(0x02, kFm1079), {"fm"}, {Tune(0x02, kFm879)}, L"87.9", true},
+    {"start-up on AM", StartAt(0x12, 2160), {}, {}, L"1710", false},
+    {"an answer of status 1 shows nothing", StartAt(0x02, kFm879, SimFault::Status, 1), {}, {}, L"", false},
+    {"an answer of an unknown band shows nothing", StartAt(0x02, kFm879, SimFault::Band, 0x55), {}, {}, L"", false},
+    {"no receiver", StartAt(0x02, kFm879, SimFault::NoReceiver), {}, {}, L"", false},
 };
 
 TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
@@ -117,7 +125,7 @@ TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
     {
         SCOPED_TRACE(c.name);
         Session session(c.start);
-        PlayerDialog dialog;
+        CWavelarkPlayerDlg dialog;
         RunModal(dialog,
                  [&](HWND window)
                  {
@@ -136,10 +144,12 @@ TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
                      EXPECT_EQ(c.editText, WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)));
                      EXPECT_EQ(c.fmChecked ? BST_CHECKED : BST_UNCHECKED,
                                ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_GETCHECK, 0, 0));
+                     EXPECT_EQ(c.fmChecked ? BST_UNCHECKED : BST_CHECKED,
+                               ::SendDlgItemMessageW(window, IDC_RADIO_AM, BM_GETCHECK, 0, 0));
                  });
 
         const std::vector<Report> written = SimulatedReceiver::Instance().Snapshot().written;
-        const size_t exchanges = 1 + 2 * c.actions.size();
+        const size_t exchanges = c.start.fault == SimFault::NoReceiver ? 0 : 1 + 2 * c.actions.size();
         ASSERT_EQ(written.size(), exchanges);
         std::vector<Report> tunes;
         for (size_t i = 1; i < exchanges; i += 2)
@@ -149,46 +159,6 @@ TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
             EXPECT_EQ((Report{0x00, 0x80, 0, 0, 0, 0, 0}), written[i + 1]) << "each exchange ends with a query";
         }
         EXPECT_EQ(c.tuneCommands, tunes);
-    }
-}
-
-struct StartCase
-{
-    const char* name;
-    SimConfig config;
-    const wchar_t* editText;
-    bool fmChecked;
-};
-
-SimConfig NoReceiver()
-{
-    SimConfig config;
-    config.fault = SimFault::NoReceiver;
-    return config;
-}
-
-const StartCase kStartCases[] = {
-    {"receiver on FM", StartAt(0x02, kFm879), L"87.9", true},
-    {"receiver on AM", StartAt(0x12, 2160), L"1710", false},
-    {"no receiver", NoReceiver(), L"", false},
-};
-
-TEST(TuningControls, StartUpShowsWhatTheReceiverReports)
-{
-    for (const StartCase& c : kStartCases)
-    {
-        SCOPED_TRACE(c.name);
-        Session session(c.config);
-        PlayerDialog dialog;
-        RunModal(dialog,
-                 [&](HWND window)
-                 {
-                     EXPECT_EQ(c.editText, WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)));
-                     EXPECT_EQ(c.fmChecked ? BST_CHECKED : BST_UNCHECKED,
-                               ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_GETCHECK, 0, 0));
-                     EXPECT_EQ(c.fmChecked ? BST_UNCHECKED : BST_CHECKED,
-                               ::SendDlgItemMessageW(window, IDC_RADIO_AM, BM_GETCHECK, 0, 0));
-                 });
     }
 }
 } // namespace

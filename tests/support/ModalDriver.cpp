@@ -12,7 +12,6 @@ namespace
 struct Driver
 {
     const std::function<void(HWND)>& drive;
-    DWORD thread;
     LPVOID loopFiber;
     LPVOID driverFiber = nullptr;
     bool onDriver = false; // which of the two fibers runs now
@@ -42,7 +41,7 @@ void SwitchToLoop(Driver& driver)
 void CALLBACK DriverMain(LPVOID context)
 {
     Driver& driver = *static_cast<Driver*>(context);
-    HWND window = WaitForDialog(driver.thread, nullptr);
+    HWND window = WaitForDialog(nullptr);
     if (!window)
         ADD_FAILURE() << "the dialog did not appear";
     // The platform activates a new dialog and focuses its first control before the first
@@ -87,7 +86,9 @@ struct DialogSearch
 BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
 {
     DialogSearch& search = *reinterpret_cast<DialogSearch*>(context);
-    if (window == search.except || !::IsWindowVisible(window) || ClassName(window) != L"#32770")
+    wchar_t className[16] = {};
+    ::GetClassNameW(window, className, ARRAYSIZE(className));
+    if (window == search.except || !::IsWindowVisible(window) || std::wstring(className) != L"#32770")
         return TRUE;
     if (search.caption && WindowText(window) != search.caption)
         return TRUE;
@@ -100,7 +101,7 @@ INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive)
 {
     if (!t_threadFiber)
         t_threadFiber = ::ConvertThreadToFiber(nullptr);
-    Driver driver{drive, ::GetCurrentThreadId(), t_threadFiber};
+    Driver driver{drive, t_threadFiber};
     driver.driverFiber = ::CreateFiber(0, DriverMain, &driver);
     Driver* outer = std::exchange(t_driver, &driver);
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 10, ResumeDriver);
@@ -119,18 +120,13 @@ INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive)
     return result;
 }
 
-void RunOnDialogThread(HWND window, const std::function<void()>& action)
-{
-    ::SendMessageW(window, kRunOnDialogThread, 0, reinterpret_cast<LPARAM>(&action));
-}
-
-HWND WaitForDialog(DWORD threadId, const wchar_t* caption, DWORD timeoutMs, HWND except)
+HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs, HWND except)
 {
     DialogSearch search{caption, except, nullptr};
     WaitUntil(
         [&]
         {
-            ::EnumThreadWindows(threadId, MatchDialog, reinterpret_cast<LPARAM>(&search));
+            ::EnumThreadWindows(::GetCurrentThreadId(), MatchDialog, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr;
         },
         timeoutMs);
@@ -154,25 +150,9 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     }
 }
 
-HWND FocusedWindowOf(HWND window)
-{
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof(info);
-    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info))
-        return nullptr;
-    return info.hwndFocus;
-}
-
 std::wstring WindowText(HWND window)
 {
     wchar_t text[512] = {};
     ::GetWindowTextW(window, text, ARRAYSIZE(text));
     return text;
-}
-
-std::wstring ClassName(HWND window)
-{
-    wchar_t name[256] = {};
-    ::GetClassNameW(window, name, ARRAYSIZE(name));
-    return name;
 }

@@ -1,8 +1,9 @@
-// How long our capture builder takes to render a PCM output pin to the default audio renderer,
-// against the platform's own IGraphBuilder::Render, with 50 decoy filters registered. Runs
-// alternate in one process; the last line is the ratio of the medians.
+// How long our capture builder takes to render the simulated receiver's capture pin to the
+// default audio renderer, against the platform's own IGraphBuilder::Render, with 50 decoy filters
+// registered. Runs alternate in one process; the last line is the ratio of the medians.
+#include "graph/DShowHelpers.h"
 #include "graph/GraphBuilder.h"
-#include "graph/TestFilters.h"
+#include "sim/SimAudioSource.h"
 
 #include <uuids.h>
 
@@ -21,18 +22,19 @@ constexpr GUID BenchGuid(BYTE high, BYTE low)
 }
 
 // Decoys at assorted merits: most take types no pin offers; every fifth takes PCM at a merit
-// neither builder may use.
-std::vector<std::unique_ptr<RegisteredTestFilter>> RegisterDecoys()
+// neither builder may use. None is ever made.
+std::vector<std::unique_ptr<ServedFilter>> RegisterDecoys()
 {
-    std::vector<std::unique_ptr<RegisteredTestFilter>> decoys;
+    std::vector<std::unique_ptr<ServedFilter>> decoys;
     for (BYTE i = 0; i < 50; ++i)
     {
         const bool pcm = i % 5 == 0;
         const TypePair takes =
             pcm ? TypePair{MEDIATYPE_Audio, MEDIASUBTYPE_PCM} : TypePair{BenchGuid(0x50, i), BenchGuid(0x51, i)};
         const DWORD merit = pcm ? 0x100000u + i : 0x200001u + 0x30000u * i;
-        const TestFilterShape shape = {L"Decoy", BenchGuid(0x52, i), {{L"In", PINDIR_INPUT, {takes}}}};
-        decoys.push_back(std::make_unique<RegisteredTestFilter>(shape, merit));
+        decoys.push_back(std::make_unique<ServedFilter>(
+            BenchGuid(0x52, i), L"Decoy", [] { return nullptr; }, &CLSID_LegacyAmFilterCategory, merit,
+            std::vector<RegisteredPin>{{false, {takes}}}));
     }
     return decoys;
 }
@@ -50,12 +52,11 @@ double RenderOnce(bool ours, std::vector<std::wstring>* chain = nullptr)
     ComPtr<IGraphBuilder> graph;
     if (FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder, graph.PutVoid())))
         return -1;
-    TestFilterShape shape = {
-        L"PCM source", BenchGuid(0x53, 0), {{L"Out", PINDIR_OUTPUT, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}}};
-    shape.pins[0].pcmFormat = true;
-    ComPtr<IBaseFilter> source = MakeTestFilter(shape);
-    graph->AddFilter(source.Get(), L"PCM source");
-    ComPtr<IPin> pin = FindPin(source.Get(), L"Out");
+    ComPtr<IBaseFilter> source;
+    ComPtr<IPin> pin;
+    if (FAILED(::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_ALL, IID_IBaseFilter, source.PutVoid())) ||
+        FAILED(graph->AddFilter(source.Get(), L"Receiver audio")) || FAILED(source->FindPin(L"Capture", pin.Put())))
+        return -1;
 
     LARGE_INTEGER start, end;
     ::QueryPerformanceCounter(&start);
@@ -75,8 +76,11 @@ double RenderOnce(bool ours, std::vector<std::wstring>* chain = nullptr)
         std::printf("%s render failed: 0x%08lx\n", ours ? "our" : "platform", static_cast<unsigned long>(result));
         return -1;
     }
-    if (chain)
-        *chain = GraphFilterNames(graph.Get());
+    ComPtr<IEnumFilters> filters;
+    ComPtr<IBaseFilter> filter;
+    if (chain && SUCCEEDED(graph->EnumFilters(filters.Put())))
+        while (filters->Next(1, filter.Put(), nullptr) == S_OK)
+            chain->push_back(GetFilterName(filter.Get()));
     return Milliseconds(end.QuadPart - start.QuadPart);
 }
 
@@ -101,6 +105,7 @@ int main()
         return 2;
     int status = 0;
     {
+        SimAudioDevice receiverAudio;
         const auto decoys = RegisterDecoys();
         std::vector<std::wstring> ourChain, platformChain;
         if (RenderOnce(true, &ourChain) < 0 || RenderOnce(false, &platformChain) < 0) // warm-up; both must work

@@ -1,0 +1,357 @@
+#include "support/FakeFilter.h"
+
+#include "graph/DShowHelpers.h"
+
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <algorithm>
+
+namespace
+{
+bool Accepts(const std::vector<TypePair>& accepted, const AM_MEDIA_TYPE& type)
+{
+    return std::any_of(accepted.begin(), accepted.end(),
+                       [&](const TypePair& pair)
+                       {
+                           return (pair.major == GUID_NULL || pair.major == type.majortype) &&
+                                  (pair.subtype == GUID_NULL || pair.subtype == type.subtype);
+                       });
+}
+
+AM_MEDIA_TYPE TypeOf(const TypePair& pair)
+{
+    AM_MEDIA_TYPE type = {};
+    type.majortype = pair.major;
+    type.subtype = pair.subtype;
+    type.bFixedSizeSamples = TRUE;
+    type.lSampleSize = 1;
+    return type;
+}
+
+class FakePinObject final : public PinBase, public IStreamBuilder
+{
+  public:
+    FakePinObject(IBaseFilter& filter, const FakePin& shape, HRESULT streamBuilder)
+        : PinBase(filter, shape.name, shape.direction, false), m_shape(shape), m_streamBuilder(streamBuilder)
+    {
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override { return PinBase::QueryInterface(iid, object); }
+    STDMETHODIMP_(ULONG) AddRef() override { return PinBase::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return PinBase::Release(); }
+
+    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) override
+    {
+        if (m_peer)
+            return VFW_E_ALREADY_CONNECTED;
+        for (const TypePair& offered : m_shape.types)
+        {
+            AM_MEDIA_TYPE type = TypeOf(offered);
+            if (wanted && !Accepts({{wanted->majortype, wanted->subtype}}, type))
+                continue;
+            type.formattype = wanted ? wanted->formattype : GUID_NULL;
+            if (SUCCEEDED(receiver->ReceiveConnection(this, &type)))
+                return m_peer = ComPtr<IPin>(receiver), m_type = offered, S_OK;
+        }
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    }
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override
+    {
+        if (m_peer)
+            return VFW_E_ALREADY_CONNECTED;
+        if (!Accepts(m_shape.types, *type) ||
+            (m_shape.requiredFormat != GUID_NULL && type->formattype != m_shape.requiredFormat))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        m_peer = ComPtr<IPin>(connector);
+        m_type = {type->majortype, type->subtype};
+        return S_OK;
+    }
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override
+    {
+        return m_peer ? (*type = TypeOf(m_type), S_OK) : VFW_E_NOT_CONNECTED;
+    }
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override
+    {
+        const HRESULT result = PinBase::QueryPinInfo(info);
+        if (m_shape.orphan)
+            info->pFilter->Release(), info->pFilter = nullptr;
+        return result;
+    }
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override
+    {
+        return Accepts(m_shape.types, *type) ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
+    {
+        const size_t count = m_shape.direction == PINDIR_OUTPUT ? m_shape.types.size() : 0;
+        return Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE>::Make(
+            IID_IEnumMediaTypes, count,
+            [self = ComPtr<IPin>(this), this](size_t index)
+            { return index > 0 && m_shape.typesFailPartWay ? nullptr : NewMediaType(TypeOf(m_shape.types[index])); },
+            types);
+    }
+
+    STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilder; }
+    STDMETHODIMP Backout(IPin*, IGraphBuilder*) override { return S_OK; }
+
+  private:
+    void* Find(REFIID iid) override
+    {
+        const bool builds = iid == IID_IStreamBuilder && m_streamBuilder != E_NOINTERFACE;
+        return builds ? static_cast<IStreamBuilder*>(this) : PinBase::Find(iid);
+    }
+
+    FakePin m_shape;
+    HRESULT m_streamBuilder;
+    TypePair m_type = {};
+};
+
+class FakeFilter final : public FilterBase
+{
+  public:
+    explicit FakeFilter(const FakeShape& shape)
+        : FilterBase(shape.reportedClsid != GUID_NULL ? shape.reportedClsid : shape.clsid), m_shape(shape)
+    {
+        for (const FakePin& pin : shape.pins)
+            m_pins.push_back(std::make_unique<FakePinObject>(
+                *this, pin, pin.direction == PINDIR_OUTPUT ? shape.streamBuilder : E_NOINTERFACE));
+    }
+    STDMETHODIMP EnumPins(IEnumPins** pins) override
+    {
+        return m_shape.enumPinsFails ? (*pins = nullptr, E_FAIL) : FilterBase::EnumPins(pins);
+    }
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override
+    {
+        if ((graph && m_shape.refusesGraphs) || (!graph && m_refusedLeaving++ < m_shape.refusesToLeave))
+            return E_FAIL;
+        return FilterBase::JoinFilterGraph(graph, name);
+    }
+
+  private:
+    size_t PinCount() const override { return m_pins.size(); }
+    PinBase& PinAt(size_t index) override { return *m_pins[index]; }
+
+    FakeShape m_shape;
+    std::vector<std::unique_ptr<FakePinObject>> m_pins;
+    int m_refusedLeaving = 0;
+};
+} // namespace
+
+ComPtr<IBaseFilter> MakeFake(const FakeShape& shape)
+{
+    ComPtr<IBaseFilter> filter;
+    filter.Attach(new FakeFilter(shape));
+    return filter;
+}
+
+const GUID& TestCategory()
+{
+    // {5A4D0B7E-9C1F-4E5B-8E3A-2F9D6C7B1A01}
+    static const GUID category = {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x1a, 0x01}};
+    static const bool created = []
+    {
+        ComPtr<IFilterMapper2> mapper;
+        return SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2,
+                                            mapper.PutVoid())) &&
+               SUCCEEDED(mapper->CreateCategory(category, MERIT_NORMAL, const_cast<wchar_t*>(L"Wavelark tests")));
+    }();
+    (void)created; // without it registrations fail, and so do the tests that need them
+    return category;
+}
+
+namespace
+{
+std::vector<RegisteredPin> PinsOf(const FakeShape& shape)
+{
+    std::vector<RegisteredPin> pins;
+    for (const FakePin& pin : shape.pins)
+        pins.push_back({pin.direction == PINDIR_OUTPUT, pin.types});
+    return pins;
+}
+} // namespace
+
+RegisteredFake::RegisteredFake(const FakeShape& shape, DWORD merit, const GUID* category)
+    : m_category(category ? *category : GUID_NULL), m_clsid(shape.clsid),
+      m_served(
+          shape.clsid, shape.name.c_str(),
+          [shape, made = m_made]() -> IUnknown*
+          { return shape.refusesToBind ? nullptr : (++*made, static_cast<IBaseFilter*>(new FakeFilter(shape))); },
+          category, merit, PinsOf(shape))
+{
+}
+
+std::wstring RegisteredFake::DisplayName() const
+{
+    return L"@device:sw:" + WideFromText(CStringFromGUID(m_category)) + L"\\" + WideFromText(CStringFromGUID(m_clsid));
+}
+
+std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph)
+{
+    std::vector<std::wstring> names;
+    ComPtr<IEnumFilters> filters;
+    ComPtr<IBaseFilter> filter;
+    if (SUCCEEDED(graph->EnumFilters(filters.Put())))
+        while (filters->Next(1, filter.Put(), nullptr) == S_OK)
+            names.push_back(GetFilterName(filter.Get()));
+    return names;
+}
+
+std::wstring PeerFilterName(IPin* pin)
+{
+    ComPtr<IPin> peer;
+    if (!pin || FAILED(pin->ConnectedTo(peer.Put())))
+        return {};
+    return GetFilterName(ComPtr<IBaseFilter>(GetFilterFromPin(peer.Get())).Get());
+}
+
+ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name)
+{
+    ComPtr<IPin> pin;
+    (void)filter->FindPin(name, pin.Put()); // null when there is none
+    return pin;
+}
+
+namespace
+{
+// Wine's graph has no filter cache: this one forwards the graph and keeps a cache of its own.
+class CachingGraph final : public ComObject<IGraphBuilder, IGraphConfig>
+{
+  public:
+    explicit CachingGraph(IGraphBuilder* inner) : m_inner(inner) {}
+
+    STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR n) override { return m_inner->AddFilter(f, n); }
+    STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return m_inner->RemoveFilter(f); }
+    STDMETHODIMP EnumFilters(IEnumFilters** e) override { return m_inner->EnumFilters(e); }
+    STDMETHODIMP FindFilterByName(LPCWSTR n, IBaseFilter** f) override { return m_inner->FindFilterByName(n, f); }
+    STDMETHODIMP ConnectDirect(IPin* o, IPin* i, const AM_MEDIA_TYPE* t) override
+    {
+        return m_inner->ConnectDirect(o, i, t);
+    }
+    STDMETHODIMP Reconnect(IPin* p) override { return m_inner->Reconnect(p); }
+    STDMETHODIMP Disconnect(IPin* p) override { return m_inner->Disconnect(p); }
+    STDMETHODIMP SetDefaultSyncSource() override { return m_inner->SetDefaultSyncSource(); }
+    STDMETHODIMP Connect(IPin* o, IPin* i) override { return m_inner->Connect(o, i); }
+    STDMETHODIMP Render(IPin* o) override { return m_inner->Render(o); }
+    STDMETHODIMP RenderFile(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP AddSourceFilter(LPCWSTR, LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetLogFile(DWORD_PTR) override { return E_NOTIMPL; }
+    STDMETHODIMP Abort() override { return E_NOTIMPL; }
+    STDMETHODIMP ShouldOperationContinue() override { return S_OK; }
+
+    STDMETHODIMP Reconnect(IPin*, IPin*, const AM_MEDIA_TYPE*, IBaseFilter*, HANDLE, DWORD) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Reconfigure(IGraphConfigCallback*, PVOID, DWORD, HANDLE) override { return E_NOTIMPL; }
+    STDMETHODIMP AddFilterToCache(IBaseFilter* filter) override { return m_cache.emplace_back(filter), S_OK; }
+    STDMETHODIMP EnumCacheFilter(IEnumFilters** filters) override
+    {
+        const std::vector<ComPtr<IBaseFilter>> cache = m_cache;
+        return Enumerator<IEnumFilters, IBaseFilter>::Make(
+            IID_IEnumFilters, cache.size(), [cache](size_t index) { return cache[index].CopyOut(); }, filters);
+    }
+    STDMETHODIMP RemoveFilterFromCache(IBaseFilter* filter) override
+    {
+        const auto found = std::find_if(m_cache.begin(), m_cache.end(),
+                                        [&](const ComPtr<IBaseFilter>& cached) { return cached.Get() == filter; });
+        if (found == m_cache.end())
+            return S_FALSE;
+        m_cache.erase(found);
+        return S_OK;
+    }
+    STDMETHODIMP GetStartTime(REFERENCE_TIME*) override { return E_NOTIMPL; }
+    STDMETHODIMP PushThroughData(IPin*, IPinConnection*, HANDLE) override { return E_NOTIMPL; }
+    STDMETHODIMP SetFilterFlags(IBaseFilter*, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFilterFlags(IBaseFilter*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveFilterEx(IBaseFilter*, DWORD) override { return E_NOTIMPL; }
+
+  private:
+    void* Find(REFIID iid) override
+    {
+        if (iid == IID_IFilterGraph || iid == IID_IGraphBuilder)
+            return static_cast<IGraphBuilder*>(this);
+        return iid == IID_IGraphConfig ? static_cast<IGraphConfig*>(this) : nullptr;
+    }
+
+    ComPtr<IGraphBuilder> m_inner;
+    std::vector<ComPtr<IBaseFilter>> m_cache;
+};
+
+class Spy final : public IMallocSpy
+{
+  public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IMallocSpy)
+            return *object = nullptr, E_NOINTERFACE;
+        *object = static_cast<IMallocSpy*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // a static object
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
+    STDMETHODIMP_(void*) PostAlloc(void* block) override
+    {
+        if (block && m_failNext)
+            return m_failNext = false, m_withheld.push_back(block), nullptr; // freed once the spy goes
+        m_outstanding += block ? 1 : 0;
+        return block;
+    }
+    STDMETHODIMP_(void*) PreFree(void* block, BOOL spied) override
+    {
+        m_outstanding -= block && spied ? 1 : 0;
+        return block;
+    }
+    STDMETHODIMP_(void) PostFree(BOOL) override {}
+    STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** newBlock, BOOL) override
+    {
+        return *newBlock = block, size;
+    }
+    STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(void*) PreGetSize(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
+    STDMETHODIMP_(void*) PreDidAlloc(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int allocated) override { return allocated; }
+    STDMETHODIMP_(void) PreHeapMinimize() override {}
+    STDMETHODIMP_(void) PostHeapMinimize() override {}
+
+    long m_outstanding = 0;
+    bool m_failNext = false;
+    std::vector<void*> m_withheld;
+};
+
+Spy g_spy;
+} // namespace
+
+ComPtr<IGraphBuilder> MakeCachingGraph(IGraphBuilder* inner)
+{
+    ComPtr<IGraphBuilder> graph;
+    graph.Attach(new CachingGraph(inner));
+    return graph;
+}
+
+TaskMemorySpy::TaskMemorySpy()
+{
+    g_spy.m_outstanding = 0;
+    g_spy.m_failNext = false;
+    (void)::CoRegisterMallocSpy(&g_spy); // a spy that is not there counts nothing, and the test sees it
+}
+
+TaskMemorySpy::~TaskMemorySpy()
+{
+    (void)::CoRevokeMallocSpy(); // deferred while blocks made under it live; nothing to do then
+    for (void* block : g_spy.m_withheld)
+        ::CoTaskMemFree(block);
+    g_spy.m_withheld.clear();
+}
+
+long TaskMemorySpy::Outstanding() const
+{
+    return g_spy.m_outstanding;
+}
+
+void TaskMemorySpy::FailNextAllocation()
+{
+    g_spy.m_failNext = true;
+}

@@ -1,0 +1,86 @@
+// One configurable DirectShow filter for the tests: pins that connect by media type, and on
+// request the misbehaviours installed filters show. Served and registered through the platform,
+// so the platform finds and makes it as it would any filter.
+#pragma once
+
+#include "sim/ComBase.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct FakePin
+{
+    std::wstring name;
+    PIN_DIRECTION direction;
+    std::vector<TypePair> types;     // output: offered in order; input: accepted (GUID_NULL: any)
+    GUID requiredFormat = GUID_NULL; // input: the format type a connection must name, if any
+    bool typesFailPartWay = false;   // output: its type list fails after the first type
+    bool orphan = false;             // QueryPinInfo names no filter
+};
+
+struct FakeShape
+{
+    std::wstring name;
+    CLSID clsid;
+    std::vector<FakePin> pins;
+    HRESULT streamBuilder = E_NOINTERFACE; // output pins' IStreamBuilder::Render; E_NOINTERFACE: none
+    bool refusesGraphs = false;            // JoinFilterGraph fails, so no graph can take it
+    int refusesToLeave = 0;                // leaving a graph fails this often
+    bool enumPinsFails = false;
+    CLSID reportedClsid = GUID_NULL; // GetClassID reports this, as a wrapper reports its own
+    bool refusesToBind = false;      // its class makes nothing, so its moniker cannot bind
+};
+
+// `shape` as `change` leaves it, for the rows of a table.
+template <class Change> FakeShape With(FakeShape shape, Change change)
+{
+    change(shape);
+    return shape;
+}
+
+ComPtr<IBaseFilter> MakeFake(const FakeShape& shape);
+
+// The filter category the tests register in; made once per process.
+const GUID& TestCategory();
+
+// `shape` served under its class and registered in `category` at `merit` (no category: served
+// only), as long as this lives.
+class RegisteredFake
+{
+  public:
+    RegisteredFake(const FakeShape& shape, DWORD merit, const GUID* category = &TestCategory());
+    // How many filters its class has made.
+    LONG Made() const { return *m_made; }
+    // The display name of its moniker.
+    std::wstring DisplayName() const;
+
+  private:
+    std::shared_ptr<LONG> m_made = std::make_shared<LONG>(0);
+    GUID m_category;
+    CLSID m_clsid;
+    ServedFilter m_served;
+};
+
+// A graph that forwards to `inner` and keeps a filter cache (IGraphConfig) of its own.
+ComPtr<IGraphBuilder> MakeCachingGraph(IGraphBuilder* inner);
+
+// Names of the filters in `graph`, in enumeration order.
+std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph);
+// The name of the filter that `pin` is connected to, or empty.
+std::wstring PeerFilterName(IPin* pin);
+ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name);
+
+// Watches the COM task allocator while it lives: counts the blocks handed out and not yet
+// freed, and can make the next allocation fail.
+class TaskMemorySpy
+{
+  public:
+    TaskMemorySpy();
+    ~TaskMemorySpy();
+    TaskMemorySpy(const TaskMemorySpy&) = delete;
+    TaskMemorySpy& operator=(const TaskMemorySpy&) = delete;
+
+    long Outstanding() const;
+    void FailNextAllocation();
+};
