@@ -1,5 +1,5 @@
-#include "FrameworkTestIds.h"
 #include "framework/Dialog.h"
+#include "res/resource.h"
 #include "support/ModalDriver.h"
 
 #include <gtest/gtest.h>
@@ -12,44 +12,36 @@ namespace
 {
 constexpr UINT kIdQuiet = 1010;
 
-// A dialog that records what reaches each of its routing stages.
+// A dialog on the player's template that records what reaches each of its routing stages.
 class ProbeDlg : public CDialog
 {
   public:
-    ProbeDlg() : CDialog(IDD_PROBE) {}
+    ProbeDlg() : CDialog(IDD_WAVELARKPLAYER_DIALOG) {}
 
     int m_choice = 1;
     CString m_text = "12";
-    std::vector<std::string> m_handled;
-    std::vector<UINT> m_seenByWindowProc;
-    std::vector<UINT> m_seenByDefWindowProc;
-    int m_postNcDestroyCalls = 0;
+    UINT m_watched = 0;
+    std::string m_log; // what the handlers and DefWindowProc saw of m_watched messages
 
   protected:
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
     void DoDataExchange(CDataExchange* dx) override
     {
-        DDX_Radio(dx, IDC_CHOICE_A, m_choice);
-        DDX_Text(dx, IDC_TEXT, m_text);
+        DDX_Radio(dx, IDC_RADIO_AM, m_choice);
+        DDX_Text(dx, IDC_FREQ_EDIT, m_text);
         DDV_MaxChars(dx, m_text, 5);
-    }
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        m_seenByWindowProc.push_back(message);
-        return CDialog::WindowProc(message, wParam, lParam);
     }
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
-        m_seenByDefWindowProc.push_back(message);
+        m_log += message == m_watched ? "default " : "";
         return CDialog::DefWindowProc(message, wParam, lParam);
     }
-    void PostNcDestroy() override { ++m_postNcDestroyCalls; }
 
   private:
-    void OnGo() { m_handled.push_back("Go"); }
+    void OnGo() { m_log += "Go "; }
     void OnSpin(NMHDR* header, LRESULT* result)
     {
-        m_handled.push_back("Spin " + std::to_string(reinterpret_cast<NMUPDOWN*>(header)->iDelta));
+        m_log += "Spin " + std::to_string(reinterpret_cast<NMUPDOWN*>(header)->iDelta) + " ";
         *result = 7;
     }
 
@@ -57,9 +49,9 @@ class ProbeDlg : public CDialog
 };
 
 const MessageMapEntry<ProbeDlg> ProbeDlg::kMessageMap[] = {
-    {WM_COMMAND, BN_CLICKED, IDC_GO, &ProbeDlg::OnGo},
+    {WM_COMMAND, BN_CLICKED, IDC_PLAY, &ProbeDlg::OnGo},
     {WM_COMMAND, 0, kIdQuiet, {}},
-    {WM_NOTIFY, static_cast<UINT>(UDN_DELTAPOS), IDC_SPINNER, &ProbeDlg::OnSpin},
+    {WM_NOTIFY, static_cast<UINT>(UDN_DELTAPOS), IDC_SPIN, &ProbeDlg::OnSpin},
 };
 
 bool ProbeDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
@@ -70,86 +62,37 @@ bool ProbeDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* res
 
 TEST(MessageMap, RoutesEachRowToItsHandlerAndTheRestToDefWindowProc)
 {
-    const struct
-    {
-        const char* name;
-        UINT message;
-        WPARAM wParam;
-        UINT_PTR notifyFrom; // lParam is an up-down notification from this control when not 0
-        const char* handled; // the handler's record, or null when no handler may run
-        bool reachesDefault; // whether DefWindowProc sees the message
-        LRESULT result;
-    } cases[] = {
-        {"mapped button click", WM_COMMAND, MAKEWPARAM(IDC_GO, BN_CLICKED), 0, "Go", false, 0},
-        {"same id, other code", WM_COMMAND, MAKEWPARAM(IDC_GO, BN_DOUBLECLICKED), 0, nullptr, true, 0},
-        {"taken and ignored", WM_COMMAND, kIdQuiet, 0, nullptr, false, 0},
-        {"notify from the spinner", WM_NOTIFY, IDC_SPINNER, IDC_SPINNER, "Spin -1", false, 7},
-        {"notify from another control", WM_NOTIFY, IDC_TEXT, IDC_TEXT, nullptr, true, 0},
-        {"unmapped message", WM_APP + 9, 0, 0, nullptr, true, 0},
+    // Message, wParam, the control an up-down notification in lParam comes from (0: none), what
+    // reaches the handlers and DefWindowProc, and the result.
+    const std::tuple<const char*, UINT, WPARAM, UINT_PTR, const char*, LRESULT> cases[] = {
+        {"mapped button click", WM_COMMAND, MAKEWPARAM(IDC_PLAY, BN_CLICKED), 0, "Go ", 0},
+        {"same id, other code", WM_COMMAND, MAKEWPARAM(IDC_PLAY, BN_DOUBLECLICKED), 0, "default ", 0},
+        {"taken and ignored", WM_COMMAND, kIdQuiet, 0, "", 0},
+        {"notify from the spinner", WM_NOTIFY, IDC_SPIN, IDC_SPIN, "Spin -1 ", 7},
+        {"notify from another control", WM_NOTIFY, IDC_FREQ_EDIT, IDC_FREQ_EDIT, "default ", 0},
+        {"unmapped message", WM_APP + 9, 0, 0, "default ", 0},
     };
     ProbeDlg dialog;
     RunModal(dialog,
              [&](HWND window)
              {
-                 for (const auto& c : cases)
+                 for (const auto& [name, message, wParam, notifyFrom, log, result] : cases)
                  {
-                     SCOPED_TRACE(c.name);
-                     NMUPDOWN record = {{nullptr, c.notifyFrom, static_cast<UINT>(UDN_DELTAPOS)}, 0, -1};
-                     const auto reachedDefault = [&] {
-                         return std::count(dialog.m_seenByDefWindowProc.begin(), dialog.m_seenByDefWindowProc.end(),
-                                           c.message);
-                     };
-                     const size_t handledBefore = dialog.m_handled.size();
-                     const auto defaultBefore = reachedDefault();
-                     const LRESULT result = ::SendMessageW(window, c.message, c.wParam,
-                                                           c.notifyFrom ? reinterpret_cast<LPARAM>(&record) : 0);
-                     EXPECT_EQ(handledBefore + (c.handled ? 1 : 0), dialog.m_handled.size());
-                     if (c.handled)
-                     {
-                         EXPECT_EQ(c.handled, dialog.m_handled.back());
-                     }
-                     EXPECT_EQ(c.result, result);
-                     EXPECT_EQ(c.reachesDefault, reachedDefault() > defaultBefore);
+                     NMUPDOWN record = {{nullptr, notifyFrom, static_cast<UINT>(UDN_DELTAPOS)}, 0, -1};
+                     dialog.m_watched = message;
+                     dialog.m_log.clear();
+                     const LRESULT actual =
+                         ::SendMessageW(window, message, wParam, notifyFrom ? reinterpret_cast<LPARAM>(&record) : 0);
+                     EXPECT_EQ(std::make_pair(std::string(log), result), std::make_pair(dialog.m_log, actual)) << name;
                  }
              });
-}
-
-TEST(CDialogWindow, EndsWithTheClosingCommandsResultAfterALifeInOrder)
-{
-    const std::pair<UINT, WPARAM> closings[] = {
-        {WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED)}, {WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)}, {WM_CLOSE, 0}};
-    for (const auto& [message, wParam] : closings)
-    {
-        SCOPED_TRACE(wParam);
-        ProbeDlg dialog;
-        const INT_PTR result = RunModal(dialog,
-                                        [&](HWND window)
-                                        {
-                                            ::PostMessageW(window, message, wParam, 0);
-                                            EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
-                                        });
-        EXPECT_EQ(wParam == MAKEWPARAM(IDOK, BN_CLICKED) ? IDOK : IDCANCEL, result);
-        const auto& seen = dialog.m_seenByWindowProc;
-        const auto create = std::find(seen.begin(), seen.end(), static_cast<UINT>(WM_CREATE));
-        EXPECT_LT(create, std::find(seen.begin(), seen.end(), static_cast<UINT>(WM_INITDIALOG)));
-        ASSERT_FALSE(seen.empty());
-        EXPECT_EQ(static_cast<UINT>(WM_NCDESTROY), seen.back());
-        EXPECT_EQ(1, dialog.m_postNcDestroyCalls);
-        EXPECT_EQ(nullptr, dialog.m_hWnd);
-    }
-}
-
-bool Check(HWND dialog, int id, bool checked)
-{
-    ::SendDlgItemMessageW(dialog, id, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    return checked;
 }
 
 // Saving gives the index of the checked button of the group, or -1; a longer text than the
 // limit, which only a program can put there, is refused and keeps the dialog open.
 TEST(DataExchange, SavesTheCheckedIndexAndRefusesTooLongATextWithFocusOnIt)
 {
-    const std::pair<int, int> radioCases[] = {{0, -1}, {IDC_CHOICE_A, 0}, {IDC_CHOICE_C, 2}, {IDC_OTHER_GROUP, -1}};
+    const std::pair<int, int> radioCases[] = {{0, -1}, {IDC_RADIO_AM, 0}, {IDC_RADIO_FM, 1}};
     ProbeDlg dialog;
     RunModal(dialog,
              [&](HWND window)
@@ -157,13 +100,13 @@ TEST(DataExchange, SavesTheCheckedIndexAndRefusesTooLongATextWithFocusOnIt)
                  for (const auto& [checkedId, expected] : radioCases)
                  {
                      SCOPED_TRACE(checkedId);
-                     for (int id : {IDC_CHOICE_A, IDC_CHOICE_B, IDC_CHOICE_C, IDC_OTHER_GROUP})
-                         Check(window, id, id == checkedId);
+                     for (int id : {IDC_RADIO_AM, IDC_RADIO_FM})
+                         ::CheckDlgButton(window, id, id == checkedId ? BST_CHECKED : BST_UNCHECKED);
                      dialog.m_choice = 99;
                      EXPECT_TRUE(dialog.UpdateData(TRUE));
                      EXPECT_EQ(expected, dialog.m_choice);
                  }
-                 HWND edit = ::GetDlgItem(window, IDC_TEXT);
+                 HWND edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
                  EXPECT_EQ(5, ::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
                  ::SetWindowTextW(edit, L"12345");
                  EXPECT_TRUE(dialog.UpdateData(TRUE));

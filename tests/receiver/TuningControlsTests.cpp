@@ -14,15 +14,6 @@ namespace
 {
 using Report = std::vector<BYTE>;
 
-class Session
-{
-  public:
-    explicit Session(const SimConfig& config) { SimulatedReceiver::Instance().Install(config); }
-    ~Session() { SimulatedReceiver::Instance().Uninstall(); }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-};
-
 SimConfig StartAt(BYTE band, WORD code, SimFault fault = SimFault::None, int faultValue = 0)
 {
     SimConfig config;
@@ -38,42 +29,33 @@ size_t WrittenCount()
     return SimulatedReceiver::Instance().Snapshot().written.size();
 }
 
-// Actions a user takes, delivered as the window messages they produce.
-void Spin(HWND dialog, int delta)
+// One user action as the window messages it produces. The edit's focus notifications are sent as
+// the edit sends them, rather than by moving the real focus, which the Wine desktop may still be
+// moving at the same moment.
+void Act(HWND window, const std::string& action)
 {
-    NMUPDOWN record = {};
-    record.hdr = {::GetDlgItem(dialog, IDC_SPIN), IDC_SPIN, static_cast<UINT>(UDN_DELTAPOS)};
-    record.iDelta = delta;
-    ::SendMessageW(dialog, WM_NOTIFY, IDC_SPIN, reinterpret_cast<LPARAM>(&record));
-}
-
-void Click(HWND dialog, int id)
-{
-    ::SendMessageW(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-}
-
-// The edit's focus notifications are sent as the edit sends them, rather than by moving the real
-// focus, which the Wine desktop may still be moving at the same moment.
-void NotifyFromEdit(HWND dialog, WORD code)
-{
-    HWND edit = ::GetDlgItem(dialog, IDC_FREQ_EDIT);
-    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_FREQ_EDIT, code), reinterpret_cast<LPARAM>(edit));
-}
-
-void Type(HWND dialog, const std::wstring& text, bool pressEnter)
-{
-    HWND edit = ::GetDlgItem(dialog, IDC_FREQ_EDIT);
-    NotifyFromEdit(dialog, EN_SETFOCUS);
-    ::SendMessageW(edit, EM_SETSEL, 0, -1);
-    for (wchar_t c : text)
-        ::PostMessageW(edit, WM_CHAR, c, 1);
-    EXPECT_TRUE(WaitUntil([&] { return WindowText(edit) == text; }));
-    const size_t before = WrittenCount();
-    if (pressEnter)
-        ::PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001); // through the dialog manager
+    HWND edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
+    const auto notify = [&](WORD code)
+    { ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_FREQ_EDIT, code), reinterpret_cast<LPARAM>(edit)); };
+    NMUPDOWN spin = {
+        {::GetDlgItem(window, IDC_SPIN), IDC_SPIN, static_cast<UINT>(UDN_DELTAPOS)}, 0, action == "up" ? -1 : 1};
+    const std::wstring text(action.begin() + static_cast<std::ptrdiff_t>(action.find(':') + 1), action.end());
+    if (action == "up" || action == "down")
+        ::SendMessageW(window, WM_NOTIFY, IDC_SPIN, reinterpret_cast<LPARAM>(&spin));
+    else if (action == "am" || action == "fm")
+        ::SendDlgItemMessageW(window, action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM, BM_CLICK, 0, 0);
     else
-        NotifyFromEdit(dialog, EN_KILLFOCUS);
-    EXPECT_TRUE(WaitUntil([&] { return WrittenCount() == before + 2; })) << "one exchange";
+    {
+        notify(EN_SETFOCUS);
+        ::SendMessageW(edit, EM_SETSEL, 0, -1);
+        for (wchar_t c : text)
+            ::PostMessageW(edit, WM_CHAR, c, 1);
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(edit) == text; }));
+        if (action.rfind("enter:", 0) == 0)
+            ::PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001); // through the dialog manager
+        else
+            notify(EN_KILLFOCUS);
+    }
 }
 
 // A row's actions, from start-up on: each is one exchange with the receiver.
@@ -82,9 +64,9 @@ struct ControlCase
     const char* name;
     SimConfig start;
     std::vector<std::string> actions; // "up", "down", "am", "fm", "type:TEXT", "enter:TEXT"
-    std::vector<Report> tuneCommands; // every C0 report written after start-up, in order
+    std::vector<Report> tunes;        // every tune command written, in order; the rest are queries
     const wchar_t* editText;
-    bool fmChecked;
+    bool fm; // the FM button checked, the AM button not
 };
 
 Report Tune(BYTE band, WORD code)
@@ -111,6 +93,7 @@ const ControlCase kControlCases[] = {
     {"typed point in AM restores", StartAt(0x12, 1000), {"type:88.5"}, {Tune(0x12, 1000)}, L"550", false},
     {"Enter applies the text", StartAt(0x02, kFm879), {"enter:100"}, {Tune(0x02, 0x2298)}, L"100.0", true},
     {"FM to AM to FM", StartAt(0x02, kFm880), {"am", "fm"}, {Tune(0x12, 972), Tune(0x02, kFm880)}, L"88.0", true},
+    {"AM to FM to AM", StartAt(0x12, 1404), {"fm", "am"}, {Tune(0x02, kFm879), Tune(0x12, 1404)}, L"954", false},
     {"AM while AM jumps to 522", StartAt(0x12, 1000), {"am"}, {Tune(0x12, 972)}, L"522", false},
     {"FM while FM jumps to 87.9", StartAt(0x02, kFm1079), {"fm"}, {Tune(0x02, kFm879)}, L"87.9", true},
     {"start-up on AM", StartAt(0x12, 2160), {}, {}, L"1710", false},
@@ -124,7 +107,7 @@ TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
     for (const ControlCase& c : kControlCases)
     {
         SCOPED_TRACE(c.name);
-        Session session(c.start);
+        SimulatedReceiver::Instance().Install(c.start);
         CWavelarkPlayerDlg dialog;
         RunModal(dialog,
                  [&](HWND window)
@@ -132,33 +115,21 @@ TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
                      for (const std::string& action : c.actions)
                      {
                          const size_t before = WrittenCount();
-                         const std::wstring text(action.begin() + action.find(':') + 1, action.end());
-                         if (action == "up" || action == "down")
-                             Spin(window, action == "up" ? -1 : 1);
-                         else if (action == "am" || action == "fm")
-                             Click(window, action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM);
-                         else
-                             Type(window, text, action.rfind("enter:", 0) == 0);
-                         EXPECT_EQ(before + 2, WrittenCount()) << action;
+                         Act(window, action);
+                         EXPECT_TRUE(WaitUntil([&] { return WrittenCount() == before + 2; })) << "one exchange";
                      }
-                     EXPECT_EQ(c.editText, WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)));
-                     EXPECT_EQ(c.fmChecked ? BST_CHECKED : BST_UNCHECKED,
-                               ::SendDlgItemMessageW(window, IDC_RADIO_FM, BM_GETCHECK, 0, 0));
-                     EXPECT_EQ(c.fmChecked ? BST_UNCHECKED : BST_CHECKED,
-                               ::SendDlgItemMessageW(window, IDC_RADIO_AM, BM_GETCHECK, 0, 0));
+                     EXPECT_EQ(std::make_tuple(std::wstring(c.editText), c.fm, !c.fm),
+                               std::make_tuple(WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)),
+                                               ::IsDlgButtonChecked(window, IDC_RADIO_FM) == BST_CHECKED,
+                                               ::IsDlgButtonChecked(window, IDC_RADIO_AM) == BST_CHECKED));
                  });
-
-        const std::vector<Report> written = SimulatedReceiver::Instance().Snapshot().written;
-        const size_t exchanges = c.start.fault == SimFault::NoReceiver ? 0 : 1 + 2 * c.actions.size();
-        ASSERT_EQ(written.size(), exchanges);
-        std::vector<Report> tunes;
-        for (size_t i = 1; i < exchanges; i += 2)
-        {
-            if (written[i][1] == 0xC0)
-                tunes.push_back(written[i]);
-            EXPECT_EQ((Report{0x00, 0x80, 0, 0, 0, 0, 0}), written[i + 1]) << "each exchange ends with a query";
-        }
-        EXPECT_EQ(c.tuneCommands, tunes);
+        std::vector<Report> tunes, queries;
+        for (const Report& report : SimulatedReceiver::Instance().Snapshot().written)
+            (report[1] == 0xC0 ? tunes : queries).push_back(report);
+        SimulatedReceiver::Instance().Uninstall();
+        const size_t written = c.start.fault == SimFault::NoReceiver ? 0 : 1 + 2 * c.actions.size();
+        EXPECT_EQ(c.tunes, tunes);
+        EXPECT_EQ(std::vector<Report>(written - tunes.size(), Report{0x00, 0x80, 0, 0, 0, 0, 0}), queries);
     }
 }
 } // namespace

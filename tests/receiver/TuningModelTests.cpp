@@ -24,9 +24,9 @@ class TuningModel : public ::testing::Test
         std::copy(m_dialog.m_command, m_dialog.m_command + 6, block.begin());
         return block;
     }
-    void Report(BYTE status, BYTE band, BYTE high, BYTE low)
+    void Report(BYTE band, BYTE high, BYTE low)
     {
-        const BYTE bytes[] = {0, status, band, high, low};
+        const BYTE bytes[] = {0, 0, band, high, low};
         std::copy(bytes, bytes + 5, m_dialog.m_inReport.begin());
         m_dialog.ApplyReport();
     }
@@ -76,7 +76,7 @@ TEST_F(TuningModel, EveryFmTenthAndEveryAmKilohertzEncodesAndDecodesToItself)
         ASSERT_EQ(0x02, block[1]);
         EXPECT_EQ((107 + tenths) * 8, block[2] * 256 + block[3]);
         m_dialog.m_band = 0;
-        Report(0, 0x02, block[2], block[3]);
+        Report(0x02, block[2], block[3]);
         EXPECT_EQ(1, m_dialog.m_band);
         EXPECT_EQ(m_dialog.m_freqText, text);
         EXPECT_EQ(m_dialog.m_editText, text);
@@ -89,40 +89,9 @@ TEST_F(TuningModel, EveryFmTenthAndEveryAmKilohertzEncodesAndDecodesToItself)
         ASSERT_EQ(0x12, block[1]);
         EXPECT_EQ(kHz + 450, block[2] * 256 + block[3]);
         m_dialog.m_band = 1;
-        Report(0, 0x12, block[2], block[3]);
+        Report(0x12, block[2], block[3]);
         EXPECT_EQ(0, m_dialog.m_band);
         EXPECT_EQ(m_dialog.m_freqText, text.c_str());
-    }
-}
-
-// Before each row: AM, text "999", last texts "600" and "90.0".
-TEST_F(TuningModel, ApplyReportDecodesOnlyStatusZeroAndKnownBandsAndRemembersEachBand)
-{
-    const struct
-    {
-        const char* name;
-        BYTE status, band, high, low;
-        int expectedBand;
-        const char *text, *lastAm, *lastFm;
-    } cases[] = {
-        {"FM report", 0, 0x02, 0x1E, 0xD0, 1, "87.9", "600", "87.9"},
-        {"AM report", 0, 0x12, 0x03, 0xCC, 0, "522", "522", "90.0"},
-        {"below ten MHz pads", 0, 0x02, 0x03, 0x58, 1, " 0.0", "600", " 0.0"},
-        {"status 1 changes nothing", 1, 0x02, 0x1E, 0xD0, 0, "999", "600", "90.0"},
-        {"unknown band keeps everything", 0, 0x00, 0x1E, 0xD0, 0, "999", "600", "90.0"},
-    };
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.name);
-        m_dialog.m_band = 0;
-        m_dialog.m_freqText = "999";
-        m_dialog.m_lastAmText = "600";
-        m_dialog.m_lastFmText = "90.0";
-        Report(c.status, c.band, c.high, c.low);
-        EXPECT_EQ(c.expectedBand, m_dialog.m_band);
-        EXPECT_EQ(m_dialog.m_freqText, c.text);
-        EXPECT_EQ(m_dialog.m_lastAmText, c.lastAm);
-        EXPECT_EQ(m_dialog.m_lastFmText, c.lastFm);
     }
 }
 } // namespace

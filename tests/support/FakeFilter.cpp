@@ -145,21 +145,6 @@ ComPtr<IBaseFilter> MakeFake(const FakeShape& shape)
     return filter;
 }
 
-const GUID& TestCategory()
-{
-    // {5A4D0B7E-9C1F-4E5B-8E3A-2F9D6C7B1A01}
-    static const GUID category = {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x1a, 0x01}};
-    static const bool created = []
-    {
-        ComPtr<IFilterMapper2> mapper;
-        return SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2,
-                                            mapper.PutVoid())) &&
-               SUCCEEDED(mapper->CreateCategory(category, MERIT_NORMAL, const_cast<wchar_t*>(L"Wavelark tests")));
-    }();
-    (void)created; // without it registrations fail, and so do the tests that need them
-    return category;
-}
-
 namespace
 {
 std::vector<RegisteredPin> PinsOf(const FakeShape& shape)
@@ -214,31 +199,19 @@ ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name)
 
 namespace
 {
-// Wine's graph has no filter cache: this one forwards the graph and keeps a cache of its own.
-class CachingGraph final : public ComObject<IGraphBuilder, IGraphConfig>
+// Wine's graph has no filter cache: this object aggregates a graph and adds a cache of its own.
+class CachingGraph final : public ComObject<IGraphConfig>
 {
   public:
-    explicit CachingGraph(IGraphBuilder* inner) : m_inner(inner) {}
-
-    STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR n) override { return m_inner->AddFilter(f, n); }
-    STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return m_inner->RemoveFilter(f); }
-    STDMETHODIMP EnumFilters(IEnumFilters** e) override { return m_inner->EnumFilters(e); }
-    STDMETHODIMP FindFilterByName(LPCWSTR n, IBaseFilter** f) override { return m_inner->FindFilterByName(n, f); }
-    STDMETHODIMP ConnectDirect(IPin* o, IPin* i, const AM_MEDIA_TYPE* t) override
+    HRESULT Aggregate()
     {
-        return m_inner->ConnectDirect(o, i, t);
+        return ::CoCreateInstance(CLSID_FilterGraph, this, CLSCTX_INPROC_SERVER, IID_IUnknown, m_inner.PutVoid());
     }
-    STDMETHODIMP Reconnect(IPin* p) override { return m_inner->Reconnect(p); }
-    STDMETHODIMP Disconnect(IPin* p) override { return m_inner->Disconnect(p); }
-    STDMETHODIMP SetDefaultSyncSource() override { return m_inner->SetDefaultSyncSource(); }
-    STDMETHODIMP Connect(IPin* o, IPin* i) override { return m_inner->Connect(o, i); }
-    STDMETHODIMP Render(IPin* o) override { return m_inner->Render(o); }
-    STDMETHODIMP RenderFile(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP AddSourceFilter(LPCWSTR, LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
-    STDMETHODIMP SetLogFile(DWORD_PTR) override { return E_NOTIMPL; }
-    STDMETHODIMP Abort() override { return E_NOTIMPL; }
-    STDMETHODIMP ShouldOperationContinue() override { return S_OK; }
-
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        const bool ours = iid == IID_IUnknown || iid == IID_IGraphConfig;
+        return ours ? ComObject::QueryInterface(iid, object) : m_inner->QueryInterface(iid, object);
+    }
     STDMETHODIMP Reconnect(IPin*, IPin*, const AM_MEDIA_TYPE*, IBaseFilter*, HANDLE, DWORD) override
     {
         return E_NOTIMPL;
@@ -255,10 +228,7 @@ class CachingGraph final : public ComObject<IGraphBuilder, IGraphConfig>
     {
         const auto found = std::find_if(m_cache.begin(), m_cache.end(),
                                         [&](const ComPtr<IBaseFilter>& cached) { return cached.Get() == filter; });
-        if (found == m_cache.end())
-            return S_FALSE;
-        m_cache.erase(found);
-        return S_OK;
+        return found == m_cache.end() ? S_FALSE : (m_cache.erase(found), S_OK);
     }
     STDMETHODIMP GetStartTime(REFERENCE_TIME*) override { return E_NOTIMPL; }
     STDMETHODIMP PushThroughData(IPin*, IPinConnection*, HANDLE) override { return E_NOTIMPL; }
@@ -267,91 +237,19 @@ class CachingGraph final : public ComObject<IGraphBuilder, IGraphConfig>
     STDMETHODIMP RemoveFilterEx(IBaseFilter*, DWORD) override { return E_NOTIMPL; }
 
   private:
-    void* Find(REFIID iid) override
-    {
-        if (iid == IID_IFilterGraph || iid == IID_IGraphBuilder)
-            return static_cast<IGraphBuilder*>(this);
-        return iid == IID_IGraphConfig ? static_cast<IGraphConfig*>(this) : nullptr;
-    }
+    void* Find(REFIID iid) override { return iid == IID_IGraphConfig ? static_cast<IGraphConfig*>(this) : nullptr; }
 
-    ComPtr<IGraphBuilder> m_inner;
+    ComPtr<IUnknown> m_inner; // the graph's own IUnknown, which does not come back here
     std::vector<ComPtr<IBaseFilter>> m_cache;
 };
 
-class Spy final : public IMallocSpy
-{
-  public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IMallocSpy)
-            return *object = nullptr, E_NOINTERFACE;
-        *object = static_cast<IMallocSpy*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // a static object
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-    STDMETHODIMP_(void*) PostAlloc(void* block) override
-    {
-        if (block && m_failNext)
-            return m_failNext = false, m_withheld.push_back(block), nullptr; // freed once the spy goes
-        m_outstanding += block ? 1 : 0;
-        return block;
-    }
-    STDMETHODIMP_(void*) PreFree(void* block, BOOL spied) override
-    {
-        m_outstanding -= block && spied ? 1 : 0;
-        return block;
-    }
-    STDMETHODIMP_(void) PostFree(BOOL) override {}
-    STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** newBlock, BOOL) override
-    {
-        return *newBlock = block, size;
-    }
-    STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return block; }
-    STDMETHODIMP_(void*) PreGetSize(void* block, BOOL) override { return block; }
-    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
-    STDMETHODIMP_(void*) PreDidAlloc(void* block, BOOL) override { return block; }
-    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int allocated) override { return allocated; }
-    STDMETHODIMP_(void) PreHeapMinimize() override {}
-    STDMETHODIMP_(void) PostHeapMinimize() override {}
-
-    long m_outstanding = 0;
-    bool m_failNext = false;
-    std::vector<void*> m_withheld;
-};
-
-Spy g_spy;
 } // namespace
 
-ComPtr<IGraphBuilder> MakeCachingGraph(IGraphBuilder* inner)
+ComPtr<IGraphBuilder> MakeCachingGraph()
 {
-    ComPtr<IGraphBuilder> graph;
-    graph.Attach(new CachingGraph(inner));
-    return graph;
-}
-
-TaskMemorySpy::TaskMemorySpy()
-{
-    g_spy.m_outstanding = 0;
-    g_spy.m_failNext = false;
-    (void)::CoRegisterMallocSpy(&g_spy); // a spy that is not there counts nothing, and the test sees it
-}
-
-TaskMemorySpy::~TaskMemorySpy()
-{
-    (void)::CoRevokeMallocSpy(); // deferred while blocks made under it live; nothing to do then
-    for (void* block : g_spy.m_withheld)
-        ::CoTaskMemFree(block);
-    g_spy.m_withheld.clear();
-}
-
-long TaskMemorySpy::Outstanding() const
-{
-    return g_spy.m_outstanding;
-}
-
-void TaskMemorySpy::FailNextAllocation()
-{
-    g_spy.m_failNext = true;
+    ComPtr<IGraphConfig> outer;
+    outer.Attach(new CachingGraph());
+    if (FAILED(static_cast<CachingGraph*>(outer.Get())->Aggregate()))
+        return {};
+    return outer.As<IGraphBuilder>(IID_IGraphBuilder);
 }

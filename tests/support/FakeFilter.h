@@ -5,6 +5,8 @@
 
 #include "sim/ComBase.h"
 
+#include <uuids.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,15 +43,12 @@ template <class Change> FakeShape With(FakeShape shape, Change change)
 
 ComPtr<IBaseFilter> MakeFake(const FakeShape& shape);
 
-// The filter category the tests register in; made once per process.
-const GUID& TestCategory();
-
 // `shape` served under its class and registered in `category` at `merit` (no category: served
 // only), as long as this lives.
 class RegisteredFake
 {
   public:
-    RegisteredFake(const FakeShape& shape, DWORD merit, const GUID* category = &TestCategory());
+    RegisteredFake(const FakeShape& shape, DWORD merit, const GUID* category = &CLSID_LegacyAmFilterCategory);
     // How many filters its class has made.
     LONG Made() const { return *m_made; }
     // The display name of its moniker.
@@ -62,25 +61,11 @@ class RegisteredFake
     ServedFilter m_served;
 };
 
-// A graph that forwards to `inner` and keeps a filter cache (IGraphConfig) of its own.
-ComPtr<IGraphBuilder> MakeCachingGraph(IGraphBuilder* inner);
+// A graph of the platform's that keeps a filter cache (IGraphConfig) of its own.
+ComPtr<IGraphBuilder> MakeCachingGraph();
 
 // Names of the filters in `graph`, in enumeration order.
 std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph);
 // The name of the filter that `pin` is connected to, or empty.
 std::wstring PeerFilterName(IPin* pin);
 ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name);
-
-// Watches the COM task allocator while it lives: counts the blocks handed out and not yet
-// freed, and can make the next allocation fail.
-class TaskMemorySpy
-{
-  public:
-    TaskMemorySpy();
-    ~TaskMemorySpy();
-    TaskMemorySpy(const TaskMemorySpy&) = delete;
-    TaskMemorySpy& operator=(const TaskMemorySpy&) = delete;
-
-    long Outstanding() const;
-    void FailNextAllocation();
-};

@@ -19,100 +19,52 @@ struct Driver
 };
 
 thread_local Driver* t_driver = nullptr;
-thread_local LPVOID t_threadFiber = nullptr;
 
-bool OnDriverFiber()
+void SwitchTo(Driver& driver, bool toDriver)
 {
-    return t_driver && t_driver->onDriver;
-}
-
-void SwitchToDriver(Driver& driver)
-{
-    driver.onDriver = true;
-    ::SwitchToFiber(driver.driverFiber);
-}
-
-void SwitchToLoop(Driver& driver)
-{
-    driver.onDriver = false;
-    ::SwitchToFiber(driver.loopFiber);
+    driver.onDriver = toDriver;
+    ::SwitchToFiber(toDriver ? driver.driverFiber : driver.loopFiber);
 }
 
 void CALLBACK DriverMain(LPVOID context)
 {
     Driver& driver = *static_cast<Driver*>(context);
-    HWND window = WaitForDialog(nullptr);
-    if (!window)
-        ADD_FAILURE() << "the dialog did not appear";
     // The platform activates a new dialog and focuses its first control before the first
     // message reaches it from outside; act once that has happened.
-    else if (!WaitUntil([&] { return ::GetActiveWindow() == window && ::GetFocus() != nullptr; }))
-        ADD_FAILURE() << "the dialog did not become active";
-    if (window)
-    {
+    HWND window = WaitForDialog(nullptr);
+    if (window && WaitUntil([&] { return ::GetActiveWindow() == window && ::GetFocus() != nullptr; }))
         driver.drive(window);
-        if (::IsWindow(window))
-            ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    }
+    else
+        ADD_FAILURE() << "the dialog did not appear and become active";
+    if (::IsWindow(window))
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     driver.done = true;
     for (;;)
-        SwitchToLoop(driver);
+        SwitchTo(driver, false);
 }
 
 // A thread timer: every modal loop on the thread (dialogs, message boxes, menus) dispatches it.
 void CALLBACK ResumeDriver(HWND, UINT, UINT_PTR, DWORD)
 {
-    if (t_driver && !t_driver->done && !OnDriverFiber())
-        SwitchToDriver(*t_driver);
-}
-
-void PumpMessages()
-{
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-    {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-    }
-}
-
-struct DialogSearch
-{
-    const wchar_t* caption;
-    HWND except;
-    HWND found;
-};
-
-BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
-{
-    DialogSearch& search = *reinterpret_cast<DialogSearch*>(context);
-    wchar_t className[16] = {};
-    ::GetClassNameW(window, className, ARRAYSIZE(className));
-    if (window == search.except || !::IsWindowVisible(window) || std::wstring(className) != L"#32770")
-        return TRUE;
-    if (search.caption && WindowText(window) != search.caption)
-        return TRUE;
-    search.found = window;
-    return FALSE;
+    if (t_driver && !t_driver->done && !t_driver->onDriver)
+        SwitchTo(*t_driver, true);
 }
 } // namespace
 
 INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive)
 {
-    if (!t_threadFiber)
-        t_threadFiber = ::ConvertThreadToFiber(nullptr);
-    Driver driver{drive, t_threadFiber};
-    driver.driverFiber = ::CreateFiber(0, DriverMain, &driver);
+    static thread_local LPVOID threadFiber = ::ConvertThreadToFiber(nullptr);
+    Driver driver{drive, threadFiber, ::CreateFiber(0, DriverMain, &driver)};
     Driver* outer = std::exchange(t_driver, &driver);
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 10, ResumeDriver);
     const INT_PTR result = dialog.DoModal();
     // The dialog may end before its driver does: let the driver run to its end.
-    while (!driver.done)
+    for (MSG message; !driver.done; ::Sleep(5))
     {
-        PumpMessages();
-        ::Sleep(5);
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&message);
         if (!driver.done)
-            SwitchToDriver(driver);
+            SwitchTo(driver, true);
     }
     ::KillTimer(nullptr, timer);
     t_driver = outer;
@@ -122,32 +74,38 @@ INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive)
 
 HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs, HWND except)
 {
-    DialogSearch search{caption, except, nullptr};
+    HWND found = nullptr;
+    const auto ours = [&]
+    {
+        return found != except && ::IsWindowVisible(found) &&
+               ::GetWindowThreadProcessId(found, nullptr) == ::GetCurrentThreadId();
+    };
     WaitUntil(
         [&]
         {
-            ::EnumThreadWindows(::GetCurrentThreadId(), MatchDialog, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
+            while ((found = ::FindWindowExW(nullptr, found, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(32770)),
+                                            caption)) &&
+                   !ours())
+                ;
+            return found != nullptr;
         },
         timeoutMs);
-    return search.found;
+    return found;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
-    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
-    for (;;)
+    for (const ULONGLONG end = ::GetTickCount64() + timeoutMs; !condition();)
     {
-        if (condition())
-            return true;
         if (::GetTickCount64() >= end)
             return false;
         // On the driver's fiber, waiting is letting the dialog's loop run.
-        if (OnDriverFiber())
-            SwitchToLoop(*t_driver);
+        if (t_driver && t_driver->onDriver)
+            SwitchTo(*t_driver, false);
         else
             ::Sleep(10);
     }
+    return true;
 }
 
 std::wstring WindowText(HWND window)
