@@ -18,6 +18,12 @@ AM_MEDIA_TYPE* NewMediaType(const AM_MEDIA_TYPE& type)
     return copy;
 }
 
+bool SameKind(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b)
+{
+    return (a.majortype == GUID_NULL || b.majortype == GUID_NULL || a.majortype == b.majortype) &&
+           (a.subtype == GUID_NULL || b.subtype == GUID_NULL || a.subtype == b.subtype);
+}
+
 PinBase::PinBase(IBaseFilter& filter, std::wstring name, PIN_DIRECTION direction, bool capture)
     : ComObject(&filter), m_filter(filter), m_name(std::move(name)), m_direction(direction), m_capture(capture)
 {
@@ -28,6 +34,69 @@ void* PinBase::Find(REFIID iid)
     if (iid == IID_IPin)
         return static_cast<IPin*>(this);
     return iid == IID_IKsPropertySet && m_capture ? static_cast<IKsPropertySet*>(this) : nullptr;
+}
+
+STDMETHODIMP PinBase::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted)
+{
+    if (!receiver)
+        return E_POINTER;
+    if (m_peer)
+        return VFW_E_ALREADY_CONNECTED;
+    if (m_direction != PINDIR_OUTPUT)
+        return E_UNEXPECTED;
+    if (wanted && !Accepts(*wanted))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    AM_MEDIA_TYPE type = {};
+    for (size_t index = 0; index < TypeCount() && OfferedType(index, &type); ++index)
+    {
+        if (wanted && type.formattype == GUID_NULL)
+            type.formattype = wanted->formattype;
+        if ((wanted && !SameKind(*wanted, type)) || FAILED(receiver->ReceiveConnection(this, &type)))
+            continue;
+        HRESULT result = m_type.Assign(type);
+        if (SUCCEEDED(result))
+            result = CompleteConnect(receiver);
+        if (FAILED(result))
+            return result;
+        m_peer = ComPtr<IPin>(receiver);
+        return S_OK;
+    }
+    return VFW_E_NO_ACCEPTABLE_TYPES;
+}
+
+STDMETHODIMP PinBase::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type)
+{
+    if (!connector || !type)
+        return E_POINTER;
+    if (m_peer)
+        return VFW_E_ALREADY_CONNECTED;
+    if (m_direction != PINDIR_INPUT)
+        return E_UNEXPECTED;
+    if (!Accepts(*type))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    const HRESULT result = m_type.Assign(*type);
+    if (SUCCEEDED(result))
+        m_peer = ComPtr<IPin>(connector);
+    return result;
+}
+
+STDMETHODIMP PinBase::ConnectionMediaType(AM_MEDIA_TYPE* type)
+{
+    return m_peer ? CopyMediaTypeRecord(type, &m_type) : VFW_E_NOT_CONNECTED;
+}
+
+// The enumerator keeps the pin's filter alive for as long as it can hand out types.
+STDMETHODIMP PinBase::EnumMediaTypes(IEnumMediaTypes** types)
+{
+    ComPtr<IPin> self(this);
+    return Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE>::Make(
+        IID_IEnumMediaTypes, m_direction == PINDIR_OUTPUT ? TypeCount() : 0,
+        [self, this](size_t index)
+        {
+            AM_MEDIA_TYPE type = {};
+            return OfferedType(index, &type) ? NewMediaType(type) : nullptr;
+        },
+        types);
 }
 
 STDMETHODIMP PinBase::Disconnect()

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "graph/ComPtr.h"
+#include "graph/DShowHelpers.h"
 
 #include <windows.h>
 
@@ -145,13 +146,24 @@ template <class Enum, class Item> class Enumerator final : public ComObject<Enum
 // null when out of memory.
 AM_MEDIA_TYPE* NewMediaType(const AM_MEDIA_TYPE& type);
 
-// What every pin of ours shares: its name, direction and filter, its peer, and for a capture pin
-// the pin category through IKsPropertySet. Connecting and types are the concrete pin's.
+// Whether `a` and `b` agree in major type and subtype, GUID_NULL on either side matching anything.
+bool SameKind(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
+
+// What every pin of ours shares: its name, direction and filter, connecting by media type, and
+// for a capture pin the pin category through IKsPropertySet. The concrete pin gives its types
+// and what it accepts, and an output pin its transport.
 class PinBase : public ComObject<IPin, IKsPropertySet>
 {
   public:
     PinBase(IBaseFilter& filter, std::wstring name, PIN_DIRECTION direction, bool capture);
 
+    // An output pin offers its types in order, those of the kind asked for; a format type asked
+    // for is taken on by a type that names none.
+    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) override;
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override { return type && Accepts(*type) ? S_OK : S_FALSE; }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
     STDMETHODIMP Disconnect() override;
     STDMETHODIMP ConnectedTo(IPin** peer) override;
     STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
@@ -173,9 +185,18 @@ class PinBase : public ComObject<IPin, IKsPropertySet>
   protected:
     void* Find(REFIID iid) override;
     HRESULT InputOnly() const { return m_direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
+    // An output pin's types: how many, and each as a record that borrows its format block; false
+    // where the list cannot go on.
+    virtual size_t TypeCount() const = 0;
+    virtual bool OfferedType(size_t index, AM_MEDIA_TYPE* type) const = 0;
+    // Whether the pin takes `type`: an input pin's connection, or what is asked of an output pin.
+    virtual bool Accepts(const AM_MEDIA_TYPE& type) const = 0;
+    // An output pin's transport to `receiver`, which has taken the type.
+    virtual HRESULT CompleteConnect(IPin*) { return S_OK; }
 
     IBaseFilter& m_filter;
     ComPtr<IPin> m_peer;
+    CMediaType m_type; // of the connection
 
   private:
     std::wstring m_name;

@@ -41,44 +41,30 @@ const AM_MEDIA_TYPE kPcmType = {
     FALSE,           kBytesPerFrame,   FORMAT_WaveFormatEx,
     nullptr,         sizeof(kFormat),  reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(&kFormat))};
 
-bool IsOurType(const AM_MEDIA_TYPE* type)
+bool IsOurType(const AM_MEDIA_TYPE& type)
 {
-    if (!type)
-        return true;
-    if (type->majortype != GUID_NULL && type->majortype != MEDIATYPE_Audio)
+    if (!SameKind(type, kPcmType))
         return false;
-    if (type->subtype != GUID_NULL && type->subtype != MEDIASUBTYPE_PCM)
-        return false;
-    if (type->formattype == FORMAT_WaveFormatEx && type->cbFormat >= sizeof(WAVEFORMATEX))
-        return std::memcmp(type->pbFormat, &kFormat, sizeof(WAVEFORMATEX) - sizeof(WORD)) == 0;
-    return type->formattype == GUID_NULL || type->formattype == FORMAT_WaveFormatEx;
+    if (type.formattype == FORMAT_WaveFormatEx && type.cbFormat >= sizeof(WAVEFORMATEX) && type.pbFormat)
+        return std::memcmp(type.pbFormat, &kFormat, sizeof(WAVEFORMATEX) - sizeof(WORD)) == 0;
+    return type.formattype == GUID_NULL || type.formattype == FORMAT_WaveFormatEx;
 }
 
 class SimSource;
 
-// The one output pin; connecting needs the source's allocator, so the source does it.
+// The one output pin; its transport needs the source's allocator, so the source makes it.
 class SimPin final : public PinBase
 {
   public:
     explicit SimPin(SimSource& source);
-
-    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
-    STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
     STDMETHODIMP Disconnect() override;
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override
-    {
-        if (!m_peer)
-            return VFW_E_NOT_CONNECTED;
-        return CopyMediaTypeRecord(type, &kPcmType);
-    }
-    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override { return IsOurType(type) ? S_OK : S_FALSE; }
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
-    {
-        return Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE>::Make(
-            IID_IEnumMediaTypes, 1, [](size_t) { return NewMediaType(kPcmType); }, types);
-    }
 
   private:
+    size_t TypeCount() const override { return 1; }
+    bool OfferedType(size_t, AM_MEDIA_TYPE* type) const override { return *type = kPcmType, true; }
+    bool Accepts(const AM_MEDIA_TYPE& type) const override { return IsOurType(type); }
+    HRESULT CompleteConnect(IPin* receiver) override;
+
     SimSource& m_source;
 };
 
@@ -98,7 +84,7 @@ class SimSource final : public FilterBase
         return m_state == State_Paused ? VFW_S_CANT_CUE : S_OK;
     }
 
-    // The transport to `receiver`, which has taken our type; the pin records the peer.
+    // The transport to `receiver`, which has taken our type.
     HRESULT ConnectTransport(IPin* receiver);
     // The delivery thread uses the peer's input and allocator while the filter is not stopped.
     HRESULT DropTransport();
@@ -125,21 +111,9 @@ class SimSource final : public FilterBase
 
 SimPin::SimPin(SimSource& source) : PinBase(source, kPinName, PINDIR_OUTPUT, true), m_source(source) {}
 
-STDMETHODIMP SimPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type)
+HRESULT SimPin::CompleteConnect(IPin* receiver)
 {
-    if (!receiver)
-        return E_POINTER;
-    if (m_peer)
-        return VFW_E_ALREADY_CONNECTED;
-    if (!IsOurType(type))
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    HRESULT result = receiver->ReceiveConnection(this, &kPcmType);
-    if (SUCCEEDED(result))
-        result = m_source.ConnectTransport(receiver);
-    if (FAILED(result))
-        return result;
-    m_peer = ComPtr<IPin>(receiver);
-    return S_OK;
+    return m_source.ConnectTransport(receiver);
 }
 
 STDMETHODIMP SimPin::Disconnect()

@@ -18,19 +18,11 @@ class ProbeDlg : public CDialog
   public:
     ProbeDlg() : CDialog(IDD_WAVELARKPLAYER_DIALOG) {}
 
-    int m_choice = 1;
-    CString m_text = "12";
     UINT m_watched = 0;
     std::string m_log; // what the handlers and DefWindowProc saw of m_watched messages
 
   protected:
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-    void DoDataExchange(CDataExchange* dx) override
-    {
-        DDX_Radio(dx, IDC_RADIO_AM, m_choice);
-        DDX_Text(dx, IDC_FREQ_EDIT, m_text);
-        DDV_MaxChars(dx, m_text, 5);
-    }
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
         m_log += message == m_watched ? "default " : "";
@@ -85,38 +77,6 @@ TEST(MessageMap, RoutesEachRowToItsHandlerAndTheRestToDefWindowProc)
                          ::SendMessageW(window, message, wParam, notifyFrom ? reinterpret_cast<LPARAM>(&record) : 0);
                      EXPECT_EQ(std::make_pair(std::string(log), result), std::make_pair(dialog.m_log, actual)) << name;
                  }
-             });
-}
-
-// Saving gives the index of the checked button of the group, or -1; a longer text than the
-// limit, which only a program can put there, is refused and keeps the dialog open.
-TEST(DataExchange, SavesTheCheckedIndexAndRefusesTooLongATextWithFocusOnIt)
-{
-    const std::pair<int, int> radioCases[] = {{0, -1}, {IDC_RADIO_AM, 0}, {IDC_RADIO_FM, 1}};
-    ProbeDlg dialog;
-    RunModal(dialog,
-             [&](HWND window)
-             {
-                 for (const auto& [checkedId, expected] : radioCases)
-                 {
-                     SCOPED_TRACE(checkedId);
-                     for (int id : {IDC_RADIO_AM, IDC_RADIO_FM})
-                         ::CheckDlgButton(window, id, id == checkedId ? BST_CHECKED : BST_UNCHECKED);
-                     dialog.m_choice = 99;
-                     EXPECT_TRUE(dialog.UpdateData(TRUE));
-                     EXPECT_EQ(expected, dialog.m_choice);
-                 }
-                 HWND edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
-                 EXPECT_EQ(5, ::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
-                 ::SetWindowTextW(edit, L"12345");
-                 EXPECT_TRUE(dialog.UpdateData(TRUE));
-                 EXPECT_EQ(dialog.m_text, "12345");
-                 ::SetWindowTextW(edit, L"123456");
-                 EXPECT_FALSE(dialog.UpdateData(TRUE));
-                 EXPECT_EQ(edit, ::GetFocus());
-                 ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-                 EXPECT_FALSE(WaitUntil([&] { return !::IsWindow(window); }, 300))
-                     << "OK must not end the dialog while a value is refused";
              });
 }
 } // namespace

@@ -26,38 +26,10 @@ struct FakeOs
 {
     static inline std::vector<std::string> messages;
     static inline std::optional<DWORD> speakerConfig = DSSPEAKER_STEREO; // none: DirectSound is unavailable
-    static inline bool registryRefuses = false;
-    // What another program stored under "AUDIO": its value, type and length in bytes.
-    static inline std::optional<DWORD> stored;
-    static inline DWORD storedType = REG_DWORD, storedSize = sizeof(DWORD);
-    static inline int audioWrites = 0;
-    static inline std::vector<std::pair<UINT, UINT>> settings; // keep-awake calls: action, parameter
+    static inline std::vector<std::pair<UINT, UINT>> settings;           // keep-awake calls: action, parameter
     static inline int screenSaver = 1, powerOff = 0;
 
     static int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR, UINT) { return messages.emplace_back(text), IDOK; }
-    static LONG WINAPI RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY key,
-                                       LPDWORD)
-    {
-        *key = reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0x4A11));
-        return registryRefuses ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-    }
-    static LONG WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
-    {
-        const bool fits = *size >= storedSize;
-        memset(data, 0xFF, *size); // what does not fit leaves nothing meaningful
-        memcpy(data, &*stored, fits ? sizeof(DWORD) : 0);
-        *type = storedType;
-        *size = storedSize;
-        return !stored ? ERROR_FILE_NOT_FOUND : fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
-    }
-    static LONG WINAPI RegSetValueExA(HKEY, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size)
-    {
-        EXPECT_EQ(std::make_tuple(std::string("AUDIO"), static_cast<DWORD>(REG_DWORD), 4ul),
-                  std::make_tuple(std::string(name), type, size));
-        stored = *reinterpret_cast<const DWORD*>(data);
-        return ++audioWrites, ERROR_SUCCESS;
-    }
-    static LONG WINAPI RegCloseKey(HKEY) { return ERROR_SUCCESS; }
     static HRESULT WINAPI DirectSoundCreate(LPCGUID, IDirectSound** sound, IUnknown*);
     static BOOL WINAPI SystemParametersInfoA(UINT action, UINT parameter, PVOID value, UINT flags)
     {
@@ -98,15 +70,9 @@ class Playback : public ::testing::Test
   protected:
     void SetUp() override
     {
-        FakeOs::registryRefuses = false;
         FakeOs::messages.clear();
-        FakeOs::audioWrites = 0;
         OsCalls& os = Os();
         os.MessageBoxA = &FakeOs::MessageBoxA;
-        os.RegCreateKeyExA = &FakeOs::RegCreateKeyExA;
-        os.RegQueryValueExA = &FakeOs::RegQueryValueExA;
-        os.RegSetValueExA = &FakeOs::RegSetValueExA;
-        os.RegCloseKey = &FakeOs::RegCloseKey;
         os.DirectSoundCreate = &FakeOs::DirectSoundCreate;
         os.SystemParametersInfoA = &FakeOs::SystemParametersInfoA;
     }
@@ -186,11 +152,9 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
 }
 
 // The simulated receiver's audio input, found among the inputs, ends in the default renderer
-// through a Smart Tee, its preview output left free; a registry that refuses the key changes
-// nothing of that.
+// through a Smart Tee, its preview output left free.
 TEST_F(Playback, TheFinishedGraphLeadsTheCapturePinThroughASmartTee)
 {
-    FakeOs::registryRefuses = true;
     SimAudioDevice receiverAudio;
     CWavelarkPlayerDlg dialog;
     dialog.ListAudioInputDevices();
@@ -198,7 +162,6 @@ TEST_F(Playback, TheFinishedGraphLeadsTheCapturePinThroughASmartTee)
     ASSERT_EQ(LoadState::Loaded, dialog.m_loadState);
     EXPECT_EQ(PlaybackMode::Capture, dialog.m_playbackMode);
     EXPECT_TRUE(RotHoldsOurGraph(dialog.m_graph.Get()));
-    EXPECT_EQ(0, FakeOs::audioWrites);
     EXPECT_EQ(L"Smart Tee (audio)", PeerFilterName(FindPin(dialog.m_audioCapture.Get(), L"Capture").Get()));
     ComPtr<IBaseFilter> tee;
     ASSERT_HRESULT_SUCCEEDED(dialog.m_graph->FindFilterByName(L"Smart Tee (audio)", tee.Put()));
@@ -207,37 +170,43 @@ TEST_F(Playback, TheFinishedGraphLeadsTheCapturePinThroughASmartTee)
     CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 
+// What another program stored under "AUDIO" counts only as a whole REG_DWORD; the player raises
+// it to what the speakers need and never lowers it.
 TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
 {
     const struct
     {
         const char* name;
-        std::optional<DWORD> speakerConfig, stored;
-        std::optional<DWORD> expected; // none: not written
-        DWORD storedType = REG_DWORD, storedSize = sizeof(DWORD);
+        std::optional<DWORD> speakers; // none: no DirectSound
+        DWORD type;                    // of the stored value; REG_NONE: none stored
+        std::vector<BYTE> stored;
+        DWORD expected;
     } cases[] = {
-        {"6 stays with stereo", DSSPEAKER_STEREO, 6, std::nullopt},
-        {"1 becomes 2 with stereo", DSSPEAKER_STEREO, 1, 2},
-        {"missing value is created", DSSPEAKER_STEREO, std::nullopt, 2},
-        {"equal value is written again", DSSPEAKER_5POINT1, 5, 5},
-        {"direct out", DSSPEAKER_DIRECTOUT, 0, 6},
-        {"geometry bits", DSSPEAKER_COMBINED(DSSPEAKER_STEREO, DSSPEAKER_GEOMETRY_WIDE), std::nullopt, 2},
-        {"no DirectSound writes 0", std::nullopt, std::nullopt, 0},
-        {"a longer value counts as 0", DSSPEAKER_STEREO, 7, 2, REG_BINARY, 8},
-        {"a text counts as 0", DSSPEAKER_STEREO, 7, 2, REG_SZ},
+        {"6 stays with stereo", DSSPEAKER_STEREO, REG_DWORD, {6, 0, 0, 0}, 6},
+        {"1 becomes 2 with stereo", DSSPEAKER_STEREO, REG_DWORD, {1, 0, 0, 0}, 2},
+        {"a missing value is created", DSSPEAKER_STEREO, REG_NONE, {}, 2},
+        {"direct out", DSSPEAKER_DIRECTOUT, REG_DWORD, {0, 0, 0, 0}, 6},
+        {"geometry bits", DSSPEAKER_COMBINED(DSSPEAKER_STEREO, DSSPEAKER_GEOMETRY_WIDE), REG_NONE, {}, 2},
+        {"no DirectSound writes 0", std::nullopt, REG_NONE, {}, 0},
+        {"a longer value counts as 0", DSSPEAKER_STEREO, REG_BINARY, {7, 0, 0, 0, 0, 0, 0, 0}, 2},
+        {"a text counts as 0", DSSPEAKER_STEREO, REG_SZ, {'7', 0}, 2},
     };
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\InterVideo\\Common\\AudioDec", 0, nullptr,
+                                               0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.name);
-        FakeOs::audioWrites = 0;
-        FakeOs::speakerConfig = c.speakerConfig;
-        FakeOs::stored = c.stored;
-        FakeOs::storedType = c.storedType;
-        FakeOs::storedSize = c.storedSize;
+        (void)::RegDeleteValueA(key, "AUDIO"); // absent already when the row before stored none
+        if (c.type != REG_NONE)
+            ::RegSetValueExA(key, "AUDIO", 0, c.type, c.stored.data(), static_cast<DWORD>(c.stored.size()));
+        FakeOs::speakerConfig = c.speakers;
         CWavelarkPlayerDlg().ApplyDecoderSpeakerSetting();
-        EXPECT_EQ(c.expected ? 1 : 0, FakeOs::audioWrites);
-        EXPECT_EQ(c.expected.value_or(c.stored.value_or(0)), FakeOs::stored.value_or(0));
+        DWORD value = 0xDEAD, size = sizeof(value);
+        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(key, nullptr, "AUDIO", RRF_RT_REG_DWORD, nullptr, &value, &size));
+        EXPECT_EQ(c.expected, value) << c.name;
     }
+    FakeOs::speakerConfig = DSSPEAKER_STEREO;
+    ::RegCloseKey(key);
 }
 
 // What the user does: Play, a second, Stop, Play again and the tray's Exit. While the graph runs

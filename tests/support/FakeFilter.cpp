@@ -9,16 +9,6 @@
 
 namespace
 {
-bool Accepts(const std::vector<TypePair>& accepted, const AM_MEDIA_TYPE& type)
-{
-    return std::any_of(accepted.begin(), accepted.end(),
-                       [&](const TypePair& pair)
-                       {
-                           return (pair.major == GUID_NULL || pair.major == type.majortype) &&
-                                  (pair.subtype == GUID_NULL || pair.subtype == type.subtype);
-                       });
-}
-
 AM_MEDIA_TYPE TypeOf(const TypePair& pair)
 {
     AM_MEDIA_TYPE type = {};
@@ -41,36 +31,6 @@ class FakePinObject final : public PinBase, public IStreamBuilder
     STDMETHODIMP_(ULONG) AddRef() override { return PinBase::AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return PinBase::Release(); }
 
-    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) override
-    {
-        if (m_peer)
-            return VFW_E_ALREADY_CONNECTED;
-        for (const TypePair& offered : m_shape.types)
-        {
-            AM_MEDIA_TYPE type = TypeOf(offered);
-            if (wanted && !Accepts({{wanted->majortype, wanted->subtype}}, type))
-                continue;
-            type.formattype = wanted ? wanted->formattype : GUID_NULL;
-            if (SUCCEEDED(receiver->ReceiveConnection(this, &type)))
-                return m_peer = ComPtr<IPin>(receiver), m_type = offered, S_OK;
-        }
-        return VFW_E_NO_ACCEPTABLE_TYPES;
-    }
-    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override
-    {
-        if (m_peer)
-            return VFW_E_ALREADY_CONNECTED;
-        if (!Accepts(m_shape.types, *type) ||
-            (m_shape.requiredFormat != GUID_NULL && type->formattype != m_shape.requiredFormat))
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        m_peer = ComPtr<IPin>(connector);
-        m_type = {type->majortype, type->subtype};
-        return S_OK;
-    }
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override
-    {
-        return m_peer ? (*type = TypeOf(m_type), S_OK) : VFW_E_NOT_CONNECTED;
-    }
     STDMETHODIMP QueryPinInfo(PIN_INFO* info) override
     {
         const HRESULT result = PinBase::QueryPinInfo(info);
@@ -78,24 +38,21 @@ class FakePinObject final : public PinBase, public IStreamBuilder
             info->pFilter->Release(), info->pFilter = nullptr;
         return result;
     }
-    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override
-    {
-        return Accepts(m_shape.types, *type) ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
-    {
-        const size_t count = m_shape.direction == PINDIR_OUTPUT ? m_shape.types.size() : 0;
-        return Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE>::Make(
-            IID_IEnumMediaTypes, count,
-            [self = ComPtr<IPin>(this), this](size_t index)
-            { return index > 0 && m_shape.typesFailPartWay ? nullptr : NewMediaType(TypeOf(m_shape.types[index])); },
-            types);
-    }
-
     STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilder; }
     STDMETHODIMP Backout(IPin*, IGraphBuilder*) override { return S_OK; }
 
   private:
+    size_t TypeCount() const override { return m_shape.types.size(); }
+    bool OfferedType(size_t index, AM_MEDIA_TYPE* type) const override
+    {
+        return (index == 0 || !m_shape.typesFailPartWay) && (*type = TypeOf(m_shape.types[index]), true);
+    }
+    bool Accepts(const AM_MEDIA_TYPE& type) const override
+    {
+        return std::any_of(m_shape.types.begin(), m_shape.types.end(),
+                           [&](const TypePair& pair) { return SameKind(TypeOf(pair), type); }) &&
+               (m_shape.requiredFormat == GUID_NULL || type.formattype == m_shape.requiredFormat);
+    }
     void* Find(REFIID iid) override
     {
         const bool builds = iid == IID_IStreamBuilder && m_streamBuilder != E_NOINTERFACE;
@@ -104,7 +61,6 @@ class FakePinObject final : public PinBase, public IStreamBuilder
 
     FakePin m_shape;
     HRESULT m_streamBuilder;
-    TypePair m_type = {};
 };
 
 class FakeFilter final : public FilterBase
@@ -145,24 +101,20 @@ ComPtr<IBaseFilter> MakeFake(const FakeShape& shape)
     return filter;
 }
 
-namespace
-{
-std::vector<RegisteredPin> PinsOf(const FakeShape& shape)
-{
-    std::vector<RegisteredPin> pins;
-    for (const FakePin& pin : shape.pins)
-        pins.push_back({pin.direction == PINDIR_OUTPUT, pin.types});
-    return pins;
-}
-} // namespace
-
 RegisteredFake::RegisteredFake(const FakeShape& shape, DWORD merit, const GUID* category)
     : m_category(category ? *category : GUID_NULL), m_clsid(shape.clsid),
       m_served(
           shape.clsid, shape.name.c_str(),
           [shape, made = m_made]() -> IUnknown*
           { return shape.refusesToBind ? nullptr : (++*made, static_cast<IBaseFilter*>(new FakeFilter(shape))); },
-          category, merit, PinsOf(shape))
+          category, merit,
+          [&]
+          {
+              std::vector<RegisteredPin> pins;
+              for (const FakePin& pin : shape.pins)
+                  pins.push_back({pin.direction == PINDIR_OUTPUT, pin.types});
+              return pins;
+          }())
 {
 }
 
@@ -171,7 +123,7 @@ std::wstring RegisteredFake::DisplayName() const
     return L"@device:sw:" + WideFromText(CStringFromGUID(m_category)) + L"\\" + WideFromText(CStringFromGUID(m_clsid));
 }
 
-std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph)
+std::wstring GraphFilterNames(IGraphBuilder* graph)
 {
     std::vector<std::wstring> names;
     ComPtr<IEnumFilters> filters;
@@ -179,7 +131,11 @@ std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph)
     if (SUCCEEDED(graph->EnumFilters(filters.Put())))
         while (filters->Next(1, filter.Put(), nullptr) == S_OK)
             names.push_back(GetFilterName(filter.Get()));
-    return names;
+    std::sort(names.begin(), names.end());
+    std::wstring joined;
+    for (const std::wstring& name : names)
+        joined += (joined.empty() ? L"" : L",") + name;
+    return joined;
 }
 
 std::wstring PeerFilterName(IPin* pin)

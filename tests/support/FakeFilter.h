@@ -64,8 +64,8 @@ class RegisteredFake
 // A graph of the platform's that keeps a filter cache (IGraphConfig) of its own.
 ComPtr<IGraphBuilder> MakeCachingGraph();
 
-// Names of the filters in `graph`, in enumeration order.
-std::vector<std::wstring> GraphFilterNames(IGraphBuilder* graph);
+// The names of the filters in `graph`, sorted and joined by commas.
+std::wstring GraphFilterNames(IGraphBuilder* graph);
 // The name of the filter that `pin` is connected to, or empty.
 std::wstring PeerFilterName(IPin* pin);
 ComPtr<IPin> FindPin(IBaseFilter* filter, const wchar_t* name);

@@ -1,0 +1,364 @@
+#include "app/WavelarkPlayerDlg.h"
+#include "res/resource.h"
+#include "sim/SimulatedReceiver.h"
+#include "support/ModalDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace
+{
+using Block = std::array<BYTE, 6>;
+const Block kUntouched = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+
+// The dialog's tuning state, without a window: data exchange finds no controls and does nothing.
+class TuningModel : public ::testing::Test
+{
+  protected:
+    Block Encode(int band, const char* text)
+    {
+        m_dialog.m_band = band;
+        m_dialog.m_freqText = text;
+        std::copy(kUntouched.begin(), kUntouched.end(), m_dialog.m_command);
+        m_dialog.EncodeCommand();
+        Block block;
+        std::copy(m_dialog.m_command, m_dialog.m_command + 6, block.begin());
+        return block;
+    }
+    void Report(BYTE band, BYTE high, BYTE low)
+    {
+        const BYTE bytes[] = {0, 0, band, high, low};
+        std::copy(bytes, bytes + 5, m_dialog.m_inReport.begin());
+        m_dialog.ApplyReport();
+    }
+
+    CWavelarkPlayerDlg m_dialog;
+};
+
+TEST_F(TuningModel, EncodesValidTextsAndLeavesTheBlockForRefusedOnes)
+{
+    const struct
+    {
+        int band;
+        const char* text;
+        Block expected;
+    } cases[] = {
+        {1, "99.99", {0xC0, 0x02, 0x22, 0x90, 0, 0}}, // cut to 99.9, not rounded
+        {1, "88.", {0xC0, 0x02, 0x1E, 0xD8, 0, 0}},   {1, "90", {0xC0, 0x02, 0x1F, 0x78, 0, 0}},
+        {0, "0522", {0xC0, 0x12, 0x03, 0xCC, 0, 0}},  {-1, "87.9", {0x80, 0, 0, 0, 0, 0}}, // no band: a query
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(std::to_string(c.band) + " " + c.text);
+        EXPECT_EQ(c.expected, Encode(c.band, c.text));
+    }
+    const std::pair<int, const char*> refused[] = {
+        {1, "83.2"}, {1, "108.0"}, {1, ".5"},    {0, "521"}, {0, "1711"}, {0, "88.5"}, {0, ""},
+        {1, ""},     {0, "8a"},    {1, "1.2.3"}, {0, "-5"},  {1, "-5"},   {1, " 9.0"}, {1, ".."},
+    };
+    for (const auto& [band, text] : refused)
+    {
+        SCOPED_TRACE(std::to_string(band) + " " + text);
+        EXPECT_EQ(kUntouched, Encode(band, text));
+    }
+}
+
+// Every step of both bands, edge to edge, encodes to its code and decodes back to its own text:
+// a truncation anywhere on the way shows as a neighbour.
+TEST_F(TuningModel, EveryFmTenthAndEveryAmKilohertzEncodesAndDecodesToItself)
+{
+    for (int tenths = 833; tenths <= 1079; ++tenths)
+    {
+        CString text;
+        text.Format("%4.1f", tenths / 10.0);
+        SCOPED_TRACE(text.GetString());
+        const Block block = Encode(1, text);
+        ASSERT_EQ(0xC0, block[0]);
+        ASSERT_EQ(0x02, block[1]);
+        EXPECT_EQ((107 + tenths) * 8, block[2] * 256 + block[3]);
+        m_dialog.m_band = 0;
+        Report(0x02, block[2], block[3]);
+        EXPECT_EQ(1, m_dialog.m_band);
+        EXPECT_EQ(m_dialog.m_freqText, text);
+        EXPECT_EQ(m_dialog.m_editText, text);
+    }
+    for (int kHz = 522; kHz <= 1710; ++kHz)
+    {
+        const std::string text = std::to_string(kHz);
+        SCOPED_TRACE(text);
+        const Block block = Encode(0, text.c_str());
+        ASSERT_EQ(0x12, block[1]);
+        EXPECT_EQ(kHz + 450, block[2] * 256 + block[3]);
+        m_dialog.m_band = 1;
+        Report(0x12, block[2], block[3]);
+        EXPECT_EQ(0, m_dialog.m_band);
+        EXPECT_EQ(m_dialog.m_freqText, text.c_str());
+    }
+}
+
+using Report = std::vector<BYTE>;
+
+Report Padded(Report report, size_t length)
+{
+    report.resize(length, 0);
+    return report;
+}
+
+SimConfig StartAt(BYTE band, WORD code, SimFault fault = SimFault::None, int faultValue = 0)
+{
+    SimConfig config;
+    config.band = band;
+    config.code = code;
+    config.fault = fault;
+    config.faultValue = faultValue;
+    return config;
+}
+
+// The dialog's link against the simulated receiver, without a window. Each row runs on a fresh
+// dialog and receiver.
+class ReceiverLink : public ::testing::Test
+{
+  protected:
+    CWavelarkPlayerDlg& Start(const SimConfig& config)
+    {
+        TearDown();
+        SimulatedReceiver::Instance().Install(config);
+        m_dialog = std::make_unique<CWavelarkPlayerDlg>();
+        return *m_dialog;
+    }
+    void TearDown() override
+    {
+        Os().WaitForSingleObject = ::WaitForSingleObject;
+        m_dialog.reset(); // its handles close with it
+        SimulatedReceiver::Instance().Uninstall();
+    }
+    static SimulatedReceiver::State Receiver() { return SimulatedReceiver::Instance().Snapshot(); }
+
+    std::unique_ptr<CWavelarkPlayerDlg> m_dialog;
+};
+
+TEST_F(ReceiverLink, DiscoveryOpensTheFirstReceiverAndClosesEveryOtherDevice)
+{
+    const SimInterface receiver = {0x077D, 0x627A, true}, other = {0x077D, 0x1234, true};
+    const SimInterface unreadable = {0x077D, 0x627A, false};
+    const struct
+    {
+        const char* name;
+        std::vector<SimInterface> interfaces; // none: no HID interface at all
+        const char* pathPart;                 // null: none found
+    } cases[] = {
+        {"no HID interface", {}, nullptr},
+        {"the receiver", {receiver}, "#sim0#"},
+        {"two receivers: the first wins", {receiver, receiver}, "#sim0#"},
+        {"same vendor, other product skipped", {other, receiver}, "#sim1#"},
+        {"unreadable attributes skipped", {unreadable, receiver}, "#sim1#"},
+        {"only other devices", {other, unreadable}, nullptr},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        SimConfig config = StartAt(0x02, 0x1ED0, c.interfaces.empty() ? SimFault::NoReceiver : SimFault::None);
+        config.interfaces = c.interfaces;
+        CWavelarkPlayerDlg& dialog = Start(config);
+        EXPECT_EQ(c.pathPart != nullptr, dialog.FindReceiver());
+        EXPECT_EQ(static_cast<DWORD>(DIGCF_PRESENT | DIGCF_DEVICEINTERFACE), Receiver().classDevsFlags);
+        EXPECT_EQ(c.pathPart ? 3 : 0, Receiver().openHandles) << "device, write and read handles, nothing else";
+        EXPECT_EQ(c.pathPart ? 1 : 0, Receiver().notificationsRegistered);
+        if (c.pathPart)
+        {
+            EXPECT_NE(-1, dialog.m_devicePath.Find(c.pathPart));
+            EXPECT_EQ(dialog.m_readOverlapped.hEvent, dialog.m_hReadEvent.Get());
+            EXPECT_EQ(dialog.m_productName, "WaveLARK USB AM/FM Radio");
+        }
+        m_dialog.reset();
+        EXPECT_EQ(0, Receiver().openHandles) << "every handle closes with the dialog";
+    }
+}
+
+TEST_F(ReceiverLink, AnExchangeWritesTheTuneCommandAndAQueryPaddedToTheReportLength)
+{
+    for (const auto& [fault, length] : {std::pair{SimFault::None, 7}, std::pair{SimFault::Oversize, 300}})
+    {
+        SCOPED_TRACE(length);
+        CWavelarkPlayerDlg& dialog = Start(StartAt(0x12, 972, fault));
+        ASSERT_TRUE(dialog.FindReceiver());
+        dialog.m_band = 1;
+        dialog.m_freqText = "87.9";
+        dialog.TuneAndReadBack();
+        const std::vector<Report> expected = {Padded({0x00, 0xC0, 0x02, 0x1E, 0xD0}, length),
+                                              Padded({0x00, 0x80}, length)};
+        EXPECT_EQ(expected, Receiver().written);
+        EXPECT_EQ(1, Receiver().answeredQueries);
+        EXPECT_EQ(dialog.m_freqText, "87.9");
+    }
+}
+
+std::vector<DWORD> g_waits;
+
+// Every wait is recorded and then waited for real.
+DWORD WINAPI CountedWait(HANDLE event, DWORD milliseconds)
+{
+    g_waits.push_back(milliseconds);
+    return ::WaitForSingleObject(event, milliseconds);
+}
+
+TEST_F(ReceiverLink, ALostReceiverClosesTheLinkOnceAndLaterExchangesNeitherWriteNorWait)
+{
+    const struct
+    {
+        const char* name;
+        SimConfig config;
+        size_t waits;   // 6000 ms waits, all of them in the first exchange
+        int cancels;    // reads cancelled
+        size_t written; // output reports written over three exchanges
+    } cases[] = {
+        {"a receiver that never answers costs one real wait", StartAt(0x02, 0x1ED0, SimFault::Silent), 1, 1, 2},
+        {"a read that fails at once costs no wait", StartAt(0x02, 0x1ED0, SimFault::ReadFails), 0, 0, 2},
+        {"a failed write closes the link before any read", StartAt(0x02, 0x1ED0, SimFault::WriteFails), 0, 0, 1},
+        {"unplugged after the first answer", StartAt(0x02, 0x1ED0, SimFault::UnplugAfter, 1), 0, 0, 2},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        CWavelarkPlayerDlg& dialog = Start(c.config);
+        ASSERT_TRUE(dialog.FindReceiver());
+        if (c.config.fault == SimFault::UnplugAfter)
+        {
+            dialog.SetQueryCommand();
+            dialog.WriteCommand(dialog.m_command);
+            dialog.ReadReport();
+            dialog.ApplyReport();
+        }
+        g_waits.clear();
+        Os().WaitForSingleObject = &CountedWait;
+        dialog.m_band = 1;
+        for (int exchange = 0; exchange < 3; ++exchange)
+        {
+            dialog.m_freqText = "90.0";
+            dialog.TuneAndReadBack();
+        }
+        EXPECT_EQ(std::vector<DWORD>(c.waits, 6000), g_waits);
+        EXPECT_EQ(0, Receiver().openHandles);
+        EXPECT_EQ(c.cancels, Receiver().cancels);
+        EXPECT_EQ(c.written, Receiver().written.size());
+        if (c.config.fault == SimFault::UnplugAfter)
+        {
+            EXPECT_EQ(dialog.m_freqText, "87.9") << "the last report the receiver gave is shown again";
+        }
+    }
+}
+
+size_t WrittenCount()
+{
+    return SimulatedReceiver::Instance().Snapshot().written.size();
+}
+
+// One user action as the window messages it produces. The edit's focus notifications are sent as
+// the edit sends them, rather than by moving the real focus, which the Wine desktop may still be
+// moving at the same moment.
+void Act(HWND window, const std::string& action)
+{
+    HWND edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
+    const auto notify = [&](WORD code)
+    { ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_FREQ_EDIT, code), reinterpret_cast<LPARAM>(edit)); };
+    NMUPDOWN spin = {
+        {::GetDlgItem(window, IDC_SPIN), IDC_SPIN, static_cast<UINT>(UDN_DELTAPOS)}, 0, action == "up" ? -1 : 1};
+    const std::wstring text(action.begin() + static_cast<std::ptrdiff_t>(action.find(':') + 1), action.end());
+    if (action == "up" || action == "down")
+        ::SendMessageW(window, WM_NOTIFY, IDC_SPIN, reinterpret_cast<LPARAM>(&spin));
+    else if (action == "am" || action == "fm")
+        ::SendDlgItemMessageW(window, action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM, BM_CLICK, 0, 0);
+    else
+    {
+        notify(EN_SETFOCUS);
+        ::SendMessageW(edit, EM_SETSEL, 0, -1);
+        for (wchar_t c : text)
+            ::PostMessageW(edit, WM_CHAR, c, 1);
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(edit) == text; }));
+        if (action.rfind("enter:", 0) == 0)
+            ::PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001); // through the dialog manager
+        else
+            notify(EN_KILLFOCUS);
+    }
+}
+
+// A row's actions, from start-up on: each is one exchange with the receiver.
+struct ControlCase
+{
+    const char* name;
+    SimConfig start;
+    std::vector<std::string> actions; // "up", "down", "am", "fm", "type:TEXT", "enter:TEXT"
+    std::vector<Report> tunes;        // every tune command written, in order; the rest are queries
+    const wchar_t* editText;
+    bool fm; // the FM button checked, the AM button not
+};
+
+Report Tune(BYTE band, WORD code)
+{
+    return {0x00, 0xC0, band, static_cast<BYTE>(code >> 8), static_cast<BYTE>(code & 0xFF), 0x00, 0x00};
+}
+
+const WORD kFm879 = 0x1ED0, kFm880 = 0x1ED8, kFm833 = 0x1D60, kFm1079 = 0x2510, kFm760 = 0x1B18;
+
+const ControlCase kControlCases[] = {
+    {"FM up", StartAt(0x02, kFm879), {"up"}, {Tune(0x02, kFm880)}, L"88.0", true},
+    {"FM down", StartAt(0x02, kFm880), {"down"}, {Tune(0x02, kFm879)}, L"87.9", true},
+    {"FM top stays", StartAt(0x02, kFm1079), {"up"}, {Tune(0x02, kFm1079)}, L"107.9", true},
+    {"FM bottom stays", StartAt(0x02, kFm833), {"down"}, {Tune(0x02, kFm833)}, L"83.3", true},
+    {"AM up", StartAt(0x12, 972), {"up", "up"}, {Tune(0x12, 973), Tune(0x12, 974)}, L"524", false},
+    {"AM top stays", StartAt(0x12, 2160), {"up"}, {Tune(0x12, 2160)}, L"1710", false},
+    {"AM bottom stays", StartAt(0x12, 972), {"down"}, {Tune(0x12, 972)}, L"522", false},
+    {"out-of-band FM sends only queries", StartAt(0x02, kFm760), {"up", "down"}, {}, L"76.0", true},
+    {"typed FM gets a decimal", StartAt(0x02, kFm879), {"type:90"}, {Tune(0x02, 0x1F78)}, L"90.0", true},
+    {"typed top of FM", StartAt(0x02, kFm879), {"type:107.9"}, {Tune(0x02, kFm1079)}, L"107.9", true},
+    {"typed bottom of AM", StartAt(0x12, 1000), {"enter:522"}, {Tune(0x12, 972)}, L"522", false},
+    {"typed AM loses leading zeros", StartAt(0x12, 972), {"type:0954"}, {Tune(0x12, 1404)}, L"954", false},
+    {"typed AM out of band restores", StartAt(0x12, 1000), {"type:2000"}, {Tune(0x12, 1000)}, L"550", false},
+    {"typed point in AM restores", StartAt(0x12, 1000), {"type:88.5"}, {Tune(0x12, 1000)}, L"550", false},
+    {"Enter applies the text", StartAt(0x02, kFm879), {"enter:100"}, {Tune(0x02, 0x2298)}, L"100.0", true},
+    {"FM to AM to FM", StartAt(0x02, kFm880), {"am", "fm"}, {Tune(0x12, 972), Tune(0x02, kFm880)}, L"88.0", true},
+    {"AM to FM to AM", StartAt(0x12, 1404), {"fm", "am"}, {Tune(0x02, kFm879), Tune(0x12, 1404)}, L"954", false},
+    {"AM while AM jumps to 522", StartAt(0x12, 1000), {"am"}, {Tune(0x12, 972)}, L"522", false},
+    {"FM while FM jumps to 87.9", StartAt(0x02, kFm1079), {"fm"}, {Tune(0x02, kFm879)}, L"87.9", true},
+    {"start-up on AM", StartAt(0x12, 2160), {}, {}, L"1710", false},
+    {"an answer of status 1 shows nothing", StartAt(0x02, kFm879, SimFault::Status, 1), {}, {}, L"", false},
+    {"an answer of an unknown band shows nothing", StartAt(0x02, kFm879, SimFault::Band, 0x55), {}, {}, L"", false},
+    {"no receiver", StartAt(0x02, kFm879, SimFault::NoReceiver), {}, {}, L"", false},
+};
+
+TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
+{
+    for (const ControlCase& c : kControlCases)
+    {
+        SCOPED_TRACE(c.name);
+        SimulatedReceiver::Instance().Install(c.start);
+        CWavelarkPlayerDlg dialog;
+        RunModal(dialog,
+                 [&](HWND window)
+                 {
+                     for (const std::string& action : c.actions)
+                     {
+                         const size_t before = WrittenCount();
+                         Act(window, action);
+                         EXPECT_TRUE(WaitUntil([&] { return WrittenCount() == before + 2; })) << "one exchange";
+                     }
+                     EXPECT_EQ(std::make_tuple(std::wstring(c.editText), c.fm, !c.fm),
+                               std::make_tuple(WindowText(::GetDlgItem(window, IDC_FREQ_EDIT)),
+                                               ::IsDlgButtonChecked(window, IDC_RADIO_FM) == BST_CHECKED,
+                                               ::IsDlgButtonChecked(window, IDC_RADIO_AM) == BST_CHECKED));
+                 });
+        std::vector<Report> tunes, queries;
+        for (const Report& report : SimulatedReceiver::Instance().Snapshot().written)
+            (report[1] == 0xC0 ? tunes : queries).push_back(report);
+        SimulatedReceiver::Instance().Uninstall();
+        const size_t written = c.start.fault == SimFault::NoReceiver ? 0 : 1 + 2 * c.actions.size();
+        EXPECT_EQ(c.tunes, tunes);
+        EXPECT_EQ(std::vector<Report>(written - tunes.size(), Report{0x00, 0x80, 0, 0, 0, 0, 0}), queries);
+    }
+}
+} // namespace
