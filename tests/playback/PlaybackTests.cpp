@@ -99,7 +99,7 @@ bool RotHoldsOurGraph(IGraphBuilder* graph)
 
 FakeShape Device(const wchar_t* name, BYTE id, std::vector<FakePin> pins = {})
 {
-    return {name, PlaybackGuid(id), std::move(pins)};
+    return {name, PlaybackGuid(id), pins};
 }
 
 // Each row opens its own device; an open that fails ends in Closing with its text and leaves

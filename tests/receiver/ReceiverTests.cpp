@@ -30,42 +30,24 @@ class TuningModel : public ::testing::Test
         std::copy(m_dialog.m_command, m_dialog.m_command + 6, block.begin());
         return block;
     }
-    void Report(BYTE band, BYTE high, BYTE low)
-    {
-        const BYTE bytes[] = {0, 0, band, high, low};
-        std::copy(bytes, bytes + 5, m_dialog.m_inReport.begin());
-        m_dialog.ApplyReport();
-    }
 
     CWavelarkPlayerDlg m_dialog;
 };
 
+// Texts cut, not rounded, to a tenth; no band sends a query; a refused text leaves the block.
 TEST_F(TuningModel, EncodesValidTextsAndLeavesTheBlockForRefusedOnes)
 {
-    const struct
-    {
-        int band;
-        const char* text;
-        Block expected;
-    } cases[] = {
-        {1, "99.99", {0xC0, 0x02, 0x22, 0x90, 0, 0}}, // cut to 99.9, not rounded
-        {1, "88.", {0xC0, 0x02, 0x1E, 0xD8, 0, 0}},   {1, "90", {0xC0, 0x02, 0x1F, 0x78, 0, 0}},
-        {0, "0522", {0xC0, 0x12, 0x03, 0xCC, 0, 0}},  {-1, "87.9", {0x80, 0, 0, 0, 0, 0}}, // no band: a query
+    const Block query = {0x80, 0, 0, 0, 0, 0}, fm999 = {0xC0, 0x02, 0x22, 0x90, 0, 0};
+    const Block fm880 = {0xC0, 0x02, 0x1E, 0xD8, 0, 0}, am522 = {0xC0, 0x12, 0x03, 0xCC, 0, 0};
+    const std::tuple<int, const char*, Block> cases[] = {
+        {1, "99.99", fm999},     {1, "88.", fm880},        {0, "0522", am522},    {-1, "87.9", query},
+        {1, "83.2", kUntouched}, {1, "108.0", kUntouched}, {1, ".5", kUntouched}, {0, "521", kUntouched},
+        {0, "1711", kUntouched}, {0, "88.5", kUntouched},  {0, "", kUntouched},   {1, "", kUntouched},
+        {0, "8a", kUntouched},   {1, "1.2.3", kUntouched}, {0, "-5", kUntouched}, {1, "-5", kUntouched},
+        {1, " 9.0", kUntouched}, {1, "..", kUntouched},
     };
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(std::to_string(c.band) + " " + c.text);
-        EXPECT_EQ(c.expected, Encode(c.band, c.text));
-    }
-    const std::pair<int, const char*> refused[] = {
-        {1, "83.2"}, {1, "108.0"}, {1, ".5"},    {0, "521"}, {0, "1711"}, {0, "88.5"}, {0, ""},
-        {1, ""},     {0, "8a"},    {1, "1.2.3"}, {0, "-5"},  {1, "-5"},   {1, " 9.0"}, {1, ".."},
-    };
-    for (const auto& [band, text] : refused)
-    {
-        SCOPED_TRACE(std::to_string(band) + " " + text);
-        EXPECT_EQ(kUntouched, Encode(band, text));
-    }
+    for (const auto& [band, text, expected] : cases)
+        EXPECT_EQ(expected, Encode(band, text)) << band << " " << text;
 }
 
 // Every step of both bands, edge to edge, encodes to its code and decodes back to its own text:
@@ -85,7 +67,9 @@ TEST_F(TuningModel, EveryFmTenthAndEveryAmKilohertzEncodesAndDecodesToItself)
                       std::make_tuple(+block[0], +block[1], block[2] * 256 + block[3]))
                 << text.GetString();
             m_dialog.m_band = 1 - band;
-            Report(static_cast<BYTE>(bandByte), block[2], block[3]);
+            const BYTE report[] = {0, 0, static_cast<BYTE>(bandByte), block[2], block[3]}; // status 0
+            std::copy(report, report + 5, m_dialog.m_inReport.begin());
+            m_dialog.ApplyReport();
             EXPECT_EQ(std::make_tuple(band, std::string(text), std::string(text)),
                       std::make_tuple(m_dialog.m_band, std::string(m_dialog.m_freqText.GetString()),
                                       std::string(m_dialog.m_editText.GetString())));
@@ -97,18 +81,12 @@ using Report = std::vector<BYTE>;
 
 Report Padded(Report report, size_t length)
 {
-    report.resize(length, 0);
-    return report;
+    return report.resize(length, 0), report;
 }
 
 SimConfig StartAt(BYTE band, WORD code, SimFault fault = SimFault::None, int faultValue = 0)
 {
-    SimConfig config;
-    config.band = band;
-    config.code = code;
-    config.fault = fault;
-    config.faultValue = faultValue;
-    return config;
+    return {.band = band, .code = code, .fault = fault, .faultValue = faultValue, .interfaces = {}, .logPath = {}};
 }
 
 // The dialog's link against the simulated receiver, without a window. Each row runs on a fresh
@@ -157,16 +135,15 @@ TEST_F(ReceiverLink, DiscoveryOpensTheFirstReceiverAndClosesEveryOtherDevice)
         SimConfig config = StartAt(0x02, 0x1ED0, c.interfaces.empty() ? SimFault::NoReceiver : SimFault::None);
         config.interfaces = c.interfaces;
         CWavelarkPlayerDlg& dialog = Start(config);
-        EXPECT_EQ(c.pathPart != nullptr, dialog.FindReceiver());
-        EXPECT_EQ(static_cast<DWORD>(DIGCF_PRESENT | DIGCF_DEVICEINTERFACE), Receiver().classDevsFlags);
-        EXPECT_EQ(c.pathPart ? 3 : 0, Receiver().openHandles) << "device, write and read handles, nothing else";
-        EXPECT_EQ(c.pathPart ? 1 : 0, Receiver().notificationsRegistered);
-        if (c.pathPart)
-        {
-            EXPECT_NE(-1, dialog.m_devicePath.Find(c.pathPart));
-            EXPECT_EQ(dialog.m_readOverlapped.hEvent, dialog.m_hReadEvent.Get());
-            EXPECT_EQ(dialog.m_productName, "WaveLARK USB AM/FM Radio");
-        }
+        const bool found = c.pathPart != nullptr, opened = dialog.FindReceiver();
+        // Device, write and read handles and nothing else; one notification; the read's own event.
+        EXPECT_EQ(std::make_tuple(found, static_cast<DWORD>(DIGCF_PRESENT | DIGCF_DEVICEINTERFACE), found ? 3 : 0,
+                                  found ? 1 : 0, true, found ? "WaveLARK USB AM/FM Radio" : ""),
+                  std::make_tuple(opened, Receiver().classDevsFlags, Receiver().openHandles,
+                                  Receiver().notificationsRegistered,
+                                  dialog.m_readOverlapped.hEvent == dialog.m_hReadEvent.Get(),
+                                  std::string(dialog.m_productName.GetString())));
+        EXPECT_EQ(found, dialog.m_devicePath.Find(found ? c.pathPart : "#sim") >= 0);
         m_dialog.reset();
         EXPECT_EQ(0, Receiver().openHandles) << "every handle closes with the dialog";
     }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+#include <objbase.h>
+
 #include <utility>
 
 namespace
@@ -72,22 +75,14 @@ INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive)
     return result;
 }
 
-HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs, HWND except)
+HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs)
 {
     HWND found = nullptr;
-    const auto ours = [&]
-    {
-        return found != except && ::IsWindowVisible(found) &&
-               ::GetWindowThreadProcessId(found, nullptr) == ::GetCurrentThreadId();
-    };
     WaitUntil(
         [&]
         {
-            while ((found = ::FindWindowExW(nullptr, found, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(32770)),
-                                            caption)) &&
-                   !ours())
-                ;
-            return found != nullptr;
+            found = ::FindWindowW(reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(32770)), caption);
+            return found && ::IsWindowVisible(found);
         },
         timeoutMs);
     return found;
@@ -113,4 +108,17 @@ std::wstring WindowText(HWND window)
     wchar_t text[512] = {};
     ::GetWindowTextW(window, text, ARRAYSIZE(text));
     return text;
+}
+
+// The entry point of the test program: the same thread set-up as the application's.
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        return 2;
+    ::LoadLibraryA("riched20.dll");
+    ::InitCommonControls();
+    const int result = RUN_ALL_TESTS();
+    ::CoUninitialize();
+    return result;
 }

@@ -15,9 +15,9 @@
 // `drive` sends runs at once; what may open a modal loop (a dialog, a message box) must be posted.
 INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& drive);
 
-// The first visible dialog window of this thread whose caption is `caption` (any caption when
-// null) and that is not `except`; null after `timeoutMs`.
-HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs = 10000, HWND except = nullptr);
+// The visible dialog window whose caption is `caption` (any caption when null); null after
+// `timeoutMs`.
+HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs = 10000);
 
 // Polls `condition` until it holds or `timeoutMs` passes, letting the dialog's loop run in
 // between when called from a driver; returns its last value.
