@@ -246,9 +246,9 @@ TEST(FilterCandidate, TypeTestsAndTheOrderOfCandidates)
     }
 }
 
-// Candidates of a filter the real mapper registered: from its moniker, and from its class
-// identifier, which reads the class key and, where it has one, the filter-category instance key.
-TEST(FilterCandidate, TakesNameClassMeritAndInputTypesFromTheRegistration)
+// A candidate from a class identifier reads the filter-category instance key of the class: the
+// name, the merit (an explicit one wins) and the input pins' types; and it makes the filter.
+TEST(FilterCandidate, FromAClassTakesNameMeritAndInputTypesFromTheRegistration)
 {
     {
         RegisteredFake registered(
@@ -256,26 +256,17 @@ TEST(FilterCandidate, TakesNameClassMeritAndInputTypesFromTheRegistration)
              kCandidateClass,
              {{L"In", PINDIR_INPUT, {{kMajor, kSub}}}, {L"Out", PINDIR_OUTPUT, {{kSub, kMajor}}}}},
             0x600000);
-        ComPtr<IBindCtx> context;
-        ComPtr<IMoniker> moniker;
-        ULONG eaten = 0;
-        ASSERT_HRESULT_SUCCEEDED(::CreateBindCtx(0, context.Put()));
-        ASSERT_HRESULT_SUCCEEDED(
-            ::MkParseDisplayName(context.Get(), registered.DisplayName().c_str(), &eaten, moniker.Put()));
-        for (unsigned long long merit : {MERIT64_DEFAULT, 0x0000001234560000ull}) // the second one wins
+        for (unsigned long long merit : {MERIT64_DEFAULT, 0x0000001234560000ull})
         {
-            Candidate fromMoniker(moniker.Get(), merit);
-            const Candidate fromClass(kCandidateClass, merit);
-            for (const Candidate* candidate : {static_cast<const Candidate*>(&fromMoniker), &fromClass})
-                EXPECT_EQ(std::make_tuple(std::wstring(L"Wavelark candidate"),
-                                          merit == MERIT64_DEFAULT ? 0x0000006000000000ull : merit,
-                                          std::vector<GUID>{kMajor, kSub}),
-                          std::make_tuple(candidate->m_name, candidate->m_merit, candidate->m_types))
-                    << merit;
+            Candidate candidate(kCandidateClass, merit);
+            EXPECT_EQ(std::make_tuple(std::wstring(L"Wavelark candidate"),
+                                      merit == MERIT64_DEFAULT ? 0x0000006000000000ull : merit,
+                                      std::vector<GUID>{kMajor, kSub}),
+                      std::make_tuple(candidate.m_name, candidate.m_merit, candidate.m_types))
+                << merit;
             ComPtr<IBaseFilter> made;
-            EXPECT_HRESULT_SUCCEEDED(fromMoniker.Create(made.Put()));
-            EXPECT_EQ(std::make_pair(kCandidateClass, moniker.Get()),
-                      std::make_pair(GetFilterCLSID(made.Get()), fromMoniker.m_moniker.Get()));
+            EXPECT_HRESULT_SUCCEEDED(candidate.Create(made.Put()));
+            EXPECT_EQ(kCandidateClass, GetFilterCLSID(made.Get()));
         }
         EXPECT_EQ(2, registered.Made());
     }
