@@ -202,7 +202,7 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
         {"geometry bits", DSSPEAKER_COMBINED(DSSPEAKER_STEREO, DSSPEAKER_GEOMETRY_WIDE), REG_NONE, {}, 2},
         {"no DirectSound writes 0", std::nullopt, REG_NONE, {}, 0},
         {"a longer value counts as 0", DSSPEAKER_STEREO, REG_BINARY, {7, 0, 0, 0, 0, 0, 0, 0}, 2},
-        {"a text counts as 0", DSSPEAKER_STEREO, REG_SZ, {'7', 0}, 2},
+        {"a text of four bytes counts as 0", DSSPEAKER_STEREO, REG_SZ, {'7', '7', '7', 0}, 2},
     };
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\InterVideo\\Common\\AudioDec", 0, nullptr,
