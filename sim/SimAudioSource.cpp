@@ -11,11 +11,9 @@
 #include <vfwmsgs.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
-#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>

@@ -70,9 +70,11 @@ TEST_F(TuningModel, EveryFmTenthAndEveryAmKilohertzEncodesAndDecodesToItself)
             const BYTE report[] = {0, 0, static_cast<BYTE>(bandByte), block[2], block[3]}; // status 0
             std::copy(report, report + 5, m_dialog.m_inReport.begin());
             m_dialog.ApplyReport();
-            EXPECT_EQ(std::make_tuple(band, std::string(text), std::string(text)),
+            // The text shown, and remembered for the band.
+            EXPECT_EQ(std::make_tuple(band, std::string(text), std::string(text), std::string(text)),
                       std::make_tuple(m_dialog.m_band, std::string(m_dialog.m_freqText.GetString()),
-                                      std::string(m_dialog.m_editText.GetString())));
+                                      std::string(m_dialog.m_editText.GetString()),
+                                      std::string((band ? m_dialog.m_lastFmText : m_dialog.m_lastAmText).GetString())));
         }
     }
 }
