@@ -105,6 +105,18 @@ void CWavelarkPlayerDlg::SetEditFont()
     // The rich edit copies the font's attributes; the font object itself goes at return.
     UniqueGdiObject font(::CreateFontIndirectW(&face));
     m_edit.SetFont(static_cast<HFONT>(font.Get()), TRUE);
+
+    // Wine's rich edit takes its text area from the control's outer size at creation and
+    // corrects it only when the size changes: its right-aligned text ran under the border.
+    // A one-pixel round trip of the size mends that; on Windows, whose text area is right
+    // already, nothing changes, and the dialog is not shown yet.
+    RECT outer = {};
+    ::GetWindowRect(m_edit.m_hWnd, &outer);
+    const int width = outer.right - outer.left;
+    const int height = outer.bottom - outer.top;
+    constexpr UINT kResizeOnly = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
+    ::SetWindowPos(m_edit.m_hWnd, nullptr, 0, 0, width + 1, height, kResizeOnly);
+    ::SetWindowPos(m_edit.m_hWnd, nullptr, 0, 0, width, height, kResizeOnly);
 }
 
 void CWavelarkPlayerDlg::OnSysCommand(UINT id, LPARAM)

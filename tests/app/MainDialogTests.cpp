@@ -81,6 +81,11 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
             format.cbSize = sizeof(format);
             ::SendMessageW(edit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
             EXPECT_STREQ(L"ＭＳ ゴシック", format.szFaceName);
+            // The widest frequency, right-aligned, ends inside the edit's border.
+            ::SetWindowTextW(edit, L"107.9");
+            RECT client = {};
+            ::GetClientRect(edit, &client);
+            EXPECT_LE(static_cast<short>(LOWORD(::SendMessageW(edit, EM_POSFROMCHAR, 5, 0))), client.right);
             const LRESULT icon = ::SendMessageW(window, WM_GETICON, ICON_BIG, 0);
             EXPECT_EQ(std::make_tuple(true, icon, icon),
                       std::make_tuple(icon != 0, ::SendMessageW(window, WM_GETICON, ICON_SMALL, 0),
