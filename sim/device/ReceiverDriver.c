@@ -1,0 +1,270 @@
+/* The virtual receiver: a HID minidriver that presents the receiver's interface (vendor 0x077D,
+ * product 0x627A, input and output reports of six data bytes without a report id) and speaks its
+ * protocol through the shared receiver core. A vendor feature report, which the player never
+ * uses, sets the receiver's state and faults and reads its state and the reports it received. */
+#include "sim/ReceiverCore.h"
+#include "sim/device/HidMinidriver.h"
+
+/* Vendor page 0xFF00: six input bytes, six output bytes and the feature report's bytes. */
+static const UCHAR kReportDescriptor[] = {
+    0x06, 0x00, 0xFF,                   /* usage page (vendor 0xFF00) */
+    0x09, 0x01,                         /* usage (1) */
+    0xA1, 0x01,                         /* collection (application) */
+    0x15, 0x00,                         /*   logical minimum (0) */
+    0x26, 0xFF, 0x00,                   /*   logical maximum (255) */
+    0x75, 0x08,                         /*   report size (8) */
+    0x95, kRcDataBytes,                 /*   report count */
+    0x09, 0x01,                         /*   usage (1) */
+    0x81, 0x02,                         /*   input (data, variable, absolute) */
+    0x95, kRcDataBytes,                 /*   report count */
+    0x09, 0x02,                         /*   usage (2) */
+    0x91, 0x02,                         /*   output (data, variable, absolute) */
+    0x95, kRcFeatureDataBytes,          /*   report count */
+    0x09, 0x03,                         /*   usage (3) */
+    0xB1, 0x02,                         /*   feature (data, variable, absolute) */
+    0xC0,                               /* end collection */
+};
+
+static const WCHAR kManufacturer[] = L"WaveLARK";
+static const WCHAR kProduct[] = L"WaveLARK USB AM/FM Radio";
+
+typedef struct Receiver
+{
+    KSPIN_LOCK lock; /* guards everything below */
+    ReceiverCore core;
+    /* The HID class driver keeps one read pending here; it is completed when an answer is
+     * owed. Answering a read at once when nothing is owed would only make the class spin. */
+    PIRP heldRead;
+    BOOLEAN removed;
+} Receiver;
+
+static Receiver* ReceiverOf(PDEVICE_OBJECT device)
+{
+    return (Receiver*)((PHID_DEVICE_EXTENSION)device->DeviceExtension)->MiniDeviceExtension;
+}
+
+static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+/* Takes the held read back from its cancel routine; null when there is none or it is being
+ * cancelled. The caller holds the lock. */
+static PIRP TakeHeldRead(Receiver* receiver)
+{
+    PIRP read = receiver->heldRead;
+    if (!read || !IoSetCancelRoutine(read, NULL))
+        return NULL; /* a running cancel routine completes it */
+    receiver->heldRead = NULL;
+    return read;
+}
+
+static void NTAPI CancelHeldRead(PDEVICE_OBJECT device, PIRP irp)
+{
+    Receiver* receiver = ReceiverOf(device);
+    KIRQL irql;
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    KeAcquireSpinLock(&receiver->lock, &irql);
+    if (receiver->heldRead == irp)
+        receiver->heldRead = NULL;
+    KeReleaseSpinLock(&receiver->lock, irql);
+    Complete(irp, STATUS_CANCELLED, 0);
+}
+
+/* Completes the held read with the oldest answer owed, if both are there. */
+static void AnswerHeldRead(Receiver* receiver)
+{
+    UCHAR answer[kRcDataBytes];
+    KIRQL irql;
+    KeAcquireSpinLock(&receiver->lock, &irql);
+    PIRP read = receiver->core.answersOwed ? TakeHeldRead(receiver) : NULL;
+    if (read)
+        RcTakeAnswer(&receiver->core, answer);
+    KeReleaseSpinLock(&receiver->lock, irql);
+    if (!read)
+        return;
+    RtlCopyMemory(read->UserBuffer, answer, kRcDataBytes);
+    Complete(read, STATUS_SUCCESS, kRcDataBytes);
+}
+
+static NTSTATUS HoldRead(Receiver* receiver, PIRP irp, ULONG length)
+{
+    if (length < kRcDataBytes)
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    KIRQL irql;
+    KeAcquireSpinLock(&receiver->lock, &irql);
+    if (receiver->removed || receiver->heldRead)
+    {
+        KeReleaseSpinLock(&receiver->lock, irql);
+        return Complete(irp, STATUS_DEVICE_BUSY, 0);
+    }
+    IoMarkIrpPending(irp);
+    receiver->heldRead = irp;
+    IoSetCancelRoutine(irp, CancelHeldRead);
+    /* Cancelled before the routine was set: nobody else completes it. */
+    PIRP cancelled = irp->Cancel ? TakeHeldRead(receiver) : NULL;
+    KeReleaseSpinLock(&receiver->lock, irql);
+    if (cancelled)
+        Complete(cancelled, STATUS_CANCELLED, 0);
+    else
+        AnswerHeldRead(receiver);
+    return STATUS_PENDING;
+}
+
+/* A report through the receiver core under its lock: written to it, or the feature report set
+ * or read. */
+static NTSTATUS Transfer(Receiver* receiver, ULONG code, PHID_XFER_PACKET packet, ULONG_PTR* information)
+{
+    if (!packet || !packet->reportBuffer)
+        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = STATUS_SUCCESS;
+    KIRQL irql;
+    KeAcquireSpinLock(&receiver->lock, &irql);
+    if (code == IOCTL_HID_WRITE_REPORT)
+    {
+        if (!RcReceive(&receiver->core, packet->reportBuffer, packet->reportBufferLen))
+            status = STATUS_DEVICE_NOT_CONNECTED;
+        /* The whole report, its id included, as the device reports it on Windows: Wine's class
+         * driver hands this count on to WriteFile. */
+        *information = packet->reportBufferLen + 1;
+    }
+    else if (code == IOCTL_HID_SET_FEATURE)
+    {
+        if (!RcSetFeature(&receiver->core, packet->reportBuffer, packet->reportBufferLen))
+            status = STATUS_INVALID_PARAMETER;
+        *information = packet->reportBufferLen;
+    }
+    else
+    {
+        RcGetFeature(&receiver->core, packet->reportBuffer, packet->reportBufferLen);
+        *information = packet->reportBufferLen < kRcFeatureDataBytes ? packet->reportBufferLen : kRcFeatureDataBytes;
+    }
+    KeReleaseSpinLock(&receiver->lock, irql);
+    return status;
+}
+
+static NTSTATUS CopyOut(PIRP irp, ULONG room, const void* data, ULONG length)
+{
+    if (!irp->UserBuffer || room < length)
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    RtlCopyMemory(irp->UserBuffer, data, length);
+    return Complete(irp, STATUS_SUCCESS, length);
+}
+
+static NTSTATUS NTAPI InternalIoctl(PDEVICE_OBJECT device, PIRP irp)
+{
+    Receiver* receiver = ReceiverOf(device);
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    const ULONG room = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    switch (code)
+    {
+    case IOCTL_HID_GET_DEVICE_DESCRIPTOR:
+    {
+        const HID_DESCRIPTOR descriptor = {
+            sizeof(HID_DESCRIPTOR), HID_HID_DESCRIPTOR_TYPE, 0x0101, 0, 1,
+            {{HID_REPORT_DESCRIPTOR_TYPE, sizeof(kReportDescriptor)}}};
+        return CopyOut(irp, room, &descriptor, sizeof(descriptor));
+    }
+    case IOCTL_HID_GET_REPORT_DESCRIPTOR:
+        return CopyOut(irp, room, kReportDescriptor, sizeof(kReportDescriptor));
+    case IOCTL_HID_GET_DEVICE_ATTRIBUTES:
+    {
+        const HID_DEVICE_ATTRIBUTES attributes = {sizeof(HID_DEVICE_ATTRIBUTES), kRcVendorId, kRcProductId,
+                                                  kRcVersion, {0}};
+        return CopyOut(irp, room, &attributes, sizeof(attributes));
+    }
+    case IOCTL_HID_GET_STRING:
+    {
+        const ULONG_PTR id = (ULONG_PTR)stack->Parameters.DeviceIoControl.Type3InputBuffer & 0xFFFF;
+        if (id == HID_STRING_ID_IPRODUCT)
+            return CopyOut(irp, room, kProduct, sizeof(kProduct));
+        if (id == HID_STRING_ID_IMANUFACTURER)
+            return CopyOut(irp, room, kManufacturer, sizeof(kManufacturer));
+        return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+    }
+    case IOCTL_HID_READ_REPORT:
+        return HoldRead(receiver, irp, room);
+    case IOCTL_HID_WRITE_REPORT:
+    case IOCTL_HID_SET_FEATURE:
+    case IOCTL_HID_GET_FEATURE:
+    {
+        ULONG_PTR information = 0;
+        const NTSTATUS status = Transfer(receiver, code, (PHID_XFER_PACKET)irp->UserBuffer, &information);
+        Complete(irp, status, NT_SUCCESS(status) ? information : 0);
+        if (code != IOCTL_HID_GET_FEATURE)
+            AnswerHeldRead(receiver); /* a query, or a fresh start, may owe an answer */
+        return status;
+    }
+    default:
+        return Complete(irp, STATUS_NOT_SUPPORTED, 0);
+    }
+}
+
+/* A receiver going away completes the read it holds, so the class driver's reader can end. */
+static void Remove(Receiver* receiver)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&receiver->lock, &irql);
+    receiver->removed = TRUE;
+    PIRP read = TakeHeldRead(receiver);
+    KeReleaseSpinLock(&receiver->lock, irql);
+    if (read)
+        Complete(read, STATUS_DELETE_PENDING, 0);
+}
+
+static NTSTATUS NTAPI Pnp(PDEVICE_OBJECT device, PIRP irp)
+{
+    Receiver* receiver = ReceiverOf(device);
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    switch (stack->MinorFunction)
+    {
+    case IRP_MN_START_DEVICE:
+    case IRP_MN_STOP_DEVICE:
+    case IRP_MN_QUERY_REMOVE_DEVICE:
+    case IRP_MN_CANCEL_REMOVE_DEVICE:
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        break;
+    case IRP_MN_SURPRISE_REMOVAL:
+    case IRP_MN_REMOVE_DEVICE:
+        Remove(receiver);
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        break;
+    default:
+        break;
+    }
+    IoSkipCurrentIrpStackLocation(irp);
+    return IoCallDriver(((PHID_DEVICE_EXTENSION)device->DeviceExtension)->NextDeviceObject, irp);
+}
+
+static NTSTATUS NTAPI Power(PDEVICE_OBJECT device, PIRP irp)
+{
+    PoStartNextPowerIrp(irp);
+    IoSkipCurrentIrpStackLocation(irp);
+    return PoCallDriver(((PHID_DEVICE_EXTENSION)device->DeviceExtension)->NextDeviceObject, irp);
+}
+
+/* The receiver starts on FM 87.9 answering every query, as a receiver fresh from its box. */
+static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT device)
+{
+    (void)driver;
+    Receiver* receiver = ReceiverOf(device);
+    RtlZeroMemory(receiver, sizeof(*receiver));
+    KeInitializeSpinLock(&receiver->lock);
+    RcStart(&receiver->core, kRcBandFm, 0x1ED0, kRcFaultNone, 0);
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    driver->DriverExtension->AddDevice = AddDevice;
+    driver->MajorFunction[IRP_MJ_PNP] = Pnp;
+    driver->MajorFunction[IRP_MJ_POWER] = Power;
+    driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = InternalIoctl;
+    HID_MINIDRIVER_REGISTRATION registration = {HID_REVISION, driver, registryPath, sizeof(Receiver), FALSE, {0}};
+    return HidRegisterMinidriver(&registration);
+}

@@ -1,0 +1,199 @@
+// wavelark_receiver.exe: installs the virtual receiver and sets and reads it through its vendor
+// feature report, for the tests, `make run` and a maintainer's test machine.
+//   install INF                      the root device and its driver, once
+//   set [--start BAND:FREQ] [--fault MODE]
+//                                    a fresh start: tuned there, showing the fault, log empty
+//   state                            what it is tuned to and how many reports it received
+//   log                              every output report received, in order, as hex lines
+//   wait-received COUNT [MS]         until COUNT reports arrived (exit 1 after MS, 10000 unless given)
+#include "sim/device/ReceiverDevice.h"
+
+#include <newdev.h>
+#include <setupapi.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace
+{
+constexpr char kHardwareIds[] = "root\\VID_077D&PID_627A\0";
+constexpr char kInstanceId[] = "root\\VID_077D&PID_627A\\0";
+
+struct DeviceListTraits
+{
+    using Type = HDEVINFO;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type list) { (void)::SetupDiDestroyDeviceInfoList(list); }
+};
+using UniqueDeviceList = UniqueResource<DeviceListTraits>;
+
+int Fail(const std::string& why)
+{
+    std::fprintf(stderr, "wavelark_receiver: %s\n", why.c_str());
+    return 1;
+}
+
+// The root device named after the receiver, then its driver from the INF. A device already
+// there only gets its driver again.
+int Install(const char* inf)
+{
+    char infPath[MAX_PATH];
+    if (!::GetFullPathNameA(inf, MAX_PATH, infPath, nullptr))
+        return Fail(std::string("no INF at ") + inf);
+    UniqueDeviceList devices(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    SP_DEVINFO_DATA device = {sizeof(device), {}, 0, 0};
+    if (!::SetupDiOpenDeviceInfoA(devices.Get(), kInstanceId, nullptr, 0, &device))
+    {
+        if (!::SetupDiCreateDeviceInfoA(devices.Get(), kInstanceId, &GUID_NULL, nullptr, nullptr, 0, &device) ||
+            !::SetupDiSetDeviceRegistryPropertyA(devices.Get(), &device, SPDRP_HARDWAREID,
+                                                 reinterpret_cast<const BYTE*>(kHardwareIds), sizeof(kHardwareIds)) ||
+            !::SetupDiCallClassInstaller(DIF_REGISTERDEVICE, devices.Get(), &device))
+            return Fail("cannot create the root device: error " + std::to_string(::GetLastError()));
+    }
+    BOOL reboot = FALSE;
+    if (!::UpdateDriverForPlugAndPlayDevicesA(nullptr, kHardwareIds, infPath, INSTALLFLAG_FORCE, &reboot))
+        return Fail("cannot install the driver: error " + std::to_string(::GetLastError()));
+    return 0;
+}
+
+// "FM:87.9" or "AM:522", as the dialog shows them; values outside the bands are allowed, values
+// the receiver's 16-bit code cannot hold are not.
+bool ParseStart(const char* text, RcByte& band, unsigned short& code)
+{
+    char* end = nullptr;
+    const bool fm = std::strncmp(text, "FM:", 3) == 0, am = std::strncmp(text, "AM:", 3) == 0;
+    if (!fm && !am)
+        return false;
+    const double value = std::strtod(text + 3, &end);
+    if (end == text + 3 || *end || !std::isfinite(value) || value < 0)
+        return false;
+    // FM counts tenths from -10.7 MHz in steps of 8, AM whole kHz from -450.
+    const double raw = fm ? (std::floor(value * 10 + 0.5) + 107) * 8 : value + 450;
+    if (raw > 0xFFFF || (am && value != std::floor(value)))
+        return false;
+    band = fm ? kRcBandFm : kRcBandAm;
+    code = static_cast<unsigned short>(raw);
+    return true;
+}
+
+bool ParseFault(const char* text, RcFault& fault, unsigned short& value)
+{
+    const struct
+    {
+        const char* name;
+        RcFault fault;
+        bool valued;
+    } modes[] = {{"none", kRcFaultNone, false},
+                 {"silent", kRcFaultSilent, false},
+                 {"write-fails", kRcFaultWriteFails, false},
+                 {"unplug-after:", kRcFaultUnplugAfter, true},
+                 {"status:", kRcFaultStatus, true},
+                 {"band:", kRcFaultBand, true}};
+    for (const auto& mode : modes)
+    {
+        const size_t length = std::strlen(mode.name);
+        if (mode.valued ? std::strncmp(text, mode.name, length) != 0 : std::strcmp(text, mode.name) != 0)
+            continue;
+        char* end = nullptr;
+        const unsigned long parsed = mode.valued ? std::strtoul(text + length, &end, 0) : 0;
+        if (mode.valued &&
+            (end == text + length || *end || parsed > (mode.fault == kRcFaultUnplugAfter ? 0xFFFF : 0xFF)))
+            return false;
+        fault = mode.fault;
+        value = static_cast<unsigned short>(parsed);
+        return true;
+    }
+    return false;
+}
+
+int Set(int argc, char** argv, ReceiverDevice& device)
+{
+    RcByte band = kRcBandFm;
+    unsigned short code = 0x1ED0, faultValue = 0;
+    RcFault fault = kRcFaultNone;
+    for (int i = 2; i < argc; i += 2)
+    {
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        const bool valid = (std::strcmp(argv[i], "--start") == 0 && ParseStart(value, band, code)) ||
+                           (std::strcmp(argv[i], "--fault") == 0 && ParseFault(value, fault, faultValue));
+        if (!valid)
+            return Fail(std::string("bad argument: ") + argv[i] + " " + value +
+                        "\nusage: wavelark_receiver set [--start FM:87.9|AM:522] "
+                        "[--fault none|silent|write-fails|unplug-after:N|status:N|band:0xNN]");
+    }
+    return device.Start(band, code, fault, faultValue) ? 0 : Fail("the receiver refused the new state");
+}
+
+int PrintState(ReceiverDevice& device)
+{
+    ReceiverFeature state;
+    if (!device.Read(state))
+        return Fail("the receiver did not answer");
+    const unsigned code = state[1] << 8 | state[2];
+    if (state[0] == kRcBandFm)
+        std::printf("FM:%.1f", (static_cast<int>(code / 8) - 107) / 10.0);
+    else
+        std::printf("band 0x%02X code %u", state[0], code);
+    std::printf(" fault=%u:%u answering=%u received=%lu\n", state[3], state[4] << 8 | state[5], state[kRcGetAnswering],
+                FeatureCount(state, kRcGetReceived));
+    return 0;
+}
+
+int PrintLog(ReceiverDevice& device)
+{
+    ReceiverFeature state;
+    if (!device.Read(state))
+        return Fail("the receiver did not answer");
+    const unsigned long received = FeatureCount(state, kRcGetReceived);
+    for (unsigned long index = 0; index < received; ++index)
+    {
+        if (!device.SelectLog(index) || !device.Read(state))
+            return Fail("the receiver did not answer");
+        if (!state[kRcGetSelectedKept])
+            continue; // overwritten by newer ones
+        std::printf("00");
+        for (int i = 0; i < kRcDataBytes; ++i)
+            std::printf(" %02X", state[kRcGetSelected + i]);
+        std::printf("\n");
+    }
+    return 0;
+}
+
+int WaitReceived(unsigned long count, DWORD milliseconds, ReceiverDevice& device)
+{
+    const ULONGLONG until = ::GetTickCount64() + milliseconds;
+    ReceiverFeature state;
+    while (device.Read(state) && FeatureCount(state, kRcGetReceived) < count)
+    {
+        if (::GetTickCount64() > until)
+            return Fail("only " + std::to_string(FeatureCount(state, kRcGetReceived)) + " reports received");
+        ::Sleep(10);
+    }
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "install" && argc == 3)
+        return Install(argv[2]);
+    ReceiverDevice device;
+    const bool known = command == "set" || command == "state" || command == "log" || command == "wait-received";
+    if (!known)
+        return Fail("usage: wavelark_receiver install INF | set [--start BAND:FREQ] [--fault MODE] | state | log | "
+                    "wait-received COUNT [MS]");
+    if (!device.Open())
+        return Fail("no receiver is present");
+    if (command == "set")
+        return Set(argc, argv, device);
+    if (command == "state")
+        return PrintState(device);
+    if (command == "log")
+        return PrintLog(device);
+    return WaitReceived(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 0,
+                        argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 10000, device);
+}
