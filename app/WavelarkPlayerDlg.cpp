@@ -70,6 +70,7 @@ BOOL CWavelarkPlayerDlg::OnInitDialog()
     // stay as the data exchange left them.
     m_hReadEvent.Reset();
     (void)FindReceiver(); // a missing receiver shows as an empty frequency
+    FlushReceiverInput();
     SetQueryCommand();
     WriteCommand(m_command);
     ReadReport();

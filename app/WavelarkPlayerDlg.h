@@ -134,6 +134,7 @@ class CWavelarkPlayerDlg : public CDialog
     bool FindReceiver();
     void RegisterReceiverNotification();
     void WriteCommand(const BYTE* command);
+    void FlushReceiverInput();
     void ReadReport();
     void CloseReceiverHandles();
     void TuneAndReadBack();

@@ -3,6 +3,7 @@
 // registered. Runs alternate in one process; the last line is the ratio of the medians.
 #include "graph/DShowHelpers.h"
 #include "graph/GraphBuilder.h"
+#include "sim/ComBase.h"
 #include "sim/SimAudioSource.h"
 
 #include <uuids.h>
@@ -105,7 +106,6 @@ int main()
         return 2;
     int status = 0;
     {
-        SimAudioDevice receiverAudio;
         const auto decoys = RegisterDecoys();
         std::vector<std::wstring> ourChain, platformChain;
         if (RenderOnce(true, &ourChain) < 0 || RenderOnce(false, &platformChain) < 0) // warm-up; both must work

@@ -84,7 +84,7 @@ double Median(std::vector<double> values)
 
 int main()
 {
-    const std::wstring player = BesideThisProgram(L"WavelarkPlayerSim.exe");
+    const std::wstring player = BesideThisProgram(L"WavelarkPlayerLite.exe");
     const std::wstring bare = BesideThisProgram(L"bare_dialog.exe");
     if (TimeToDialog(player) < 0 || TimeToDialog(bare) < 0) // warm-up; both must show
     {
@@ -107,7 +107,7 @@ int main()
     const double playerMedian = Median(players);
     const double bareMedian = Median(bares);
     std::printf("runs: %d each\n", kRuns);
-    std::printf("WavelarkPlayerSim.exe to its dialog, median: %.1f ms\n", playerMedian);
+    std::printf("WavelarkPlayerLite.exe to its dialog, median: %.1f ms\n", playerMedian);
     std::printf("bare dialog program to its dialog, median: %.1f ms\n", bareMedian);
     std::printf("startup ratio=%.3f\n", playerMedian / bareMedian);
     return 0;

@@ -30,6 +30,7 @@ struct OsCalls
     decltype(&::HidD_GetPreparsedData) HidD_GetPreparsedData = ::HidD_GetPreparsedData;
     decltype(&::HidD_FreePreparsedData) HidD_FreePreparsedData = ::HidD_FreePreparsedData;
     decltype(&::HidD_GetProductString) HidD_GetProductString = ::HidD_GetProductString;
+    decltype(&::HidD_FlushQueue) HidD_FlushQueue = ::HidD_FlushQueue;
     decltype(&::HidP_GetCaps) HidP_GetCaps = ::HidP_GetCaps;
     decltype(&::SetupDiGetClassDevsA) SetupDiGetClassDevsA = ::SetupDiGetClassDevsA;
     decltype(&::SetupDiEnumDeviceInterfaces) SetupDiEnumDeviceInterfaces = ::SetupDiEnumDeviceInterfaces;

@@ -110,6 +110,15 @@ void CWavelarkPlayerDlg::WriteCommand(const BYTE* command)
     }
 }
 
+// The device queues every answer until a read takes it. An exchange reads one answer, but a
+// refused tune sends two queries: without emptying the queue first, every later exchange would
+// show the answer before its own.
+void CWavelarkPlayerDlg::FlushReceiverInput()
+{
+    if (m_hRead)
+        (void)Os().HidD_FlushQueue(m_hRead.Get()); // a lost receiver shows at the read that follows
+}
+
 void CWavelarkPlayerDlg::ReadReport()
 {
     OsCalls& os = Os();
@@ -147,6 +156,7 @@ void CWavelarkPlayerDlg::CloseReceiverHandles()
 
 void CWavelarkPlayerDlg::TuneAndReadBack()
 {
+    FlushReceiverInput();
     EncodeCommand();
     WriteCommand(m_command); // the tune command, or a query when the text was refused
     SetQueryCommand();

@@ -219,17 +219,14 @@ STDMETHODIMP FilterBase::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name)
     return S_OK;
 }
 
-ServedFilter::ServedFilter(const CLSID& clsid, const wchar_t* name, Make make, const GUID* category, DWORD merit,
-                           const std::vector<RegisteredPin>& pins)
-    : m_clsid(clsid), m_make(std::move(make))
+HRESULT RegisterFilterClass(const CLSID& clsid, const wchar_t* name, const GUID& category, DWORD merit,
+                            const std::vector<RegisteredPin>& pins)
 {
-    (void)::CoRegisterClassObject(m_clsid, static_cast<IClassFactory*>(this), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                  &m_cookie); // unserved, nothing can be made: callers see that
     ComPtr<IFilterMapper2> mapper;
-    if (!category ||
-        FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
-        return;
-    m_category = *category;
+    const HRESULT made =
+        ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid());
+    if (FAILED(made))
+        return made;
     std::vector<std::vector<REGPINTYPES>> types;
     std::vector<REGFILTERPINS2> registeredPins;
     for (const RegisteredPin& pin : pins)
@@ -248,19 +245,36 @@ ServedFilter::ServedFilter(const CLSID& clsid, const wchar_t* name, Make make, c
     registration.dwMerit = merit;
     registration.cPins2 = static_cast<ULONG>(registeredPins.size());
     registration.rgPins2 = registeredPins.data();
-    m_registered = SUCCEEDED(mapper->RegisterFilter(m_clsid, name, nullptr, &m_category, nullptr, &registration));
+    return mapper->RegisterFilter(clsid, name, nullptr, &category, nullptr, &registration);
+}
+
+void UnregisterFilterClass(const CLSID& clsid, const GUID& category)
+{
+    ComPtr<IFilterMapper2> mapper;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
+        (void)mapper->UnregisterFilter(&category, nullptr, clsid); // gone with the prefix at worst
+}
+
+ServedFilter::ServedFilter(const CLSID& clsid, const wchar_t* name, FilterFactory::Make make, const GUID* category,
+                           DWORD merit, const std::vector<RegisteredPin>& pins)
+    : m_clsid(clsid), m_factory(std::move(make))
+{
+    (void)::CoRegisterClassObject(m_clsid, &m_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                  &m_cookie); // unserved, nothing can be made: callers see that
+    if (!category)
+        return;
+    m_category = *category;
+    m_registered = SUCCEEDED(RegisterFilterClass(m_clsid, name, m_category, merit, pins));
 }
 
 ServedFilter::~ServedFilter()
 {
-    ComPtr<IFilterMapper2> mapper;
-    if (m_registered &&
-        SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_ALL, IID_IFilterMapper2, mapper.PutVoid())))
-        (void)mapper->UnregisterFilter(&m_category, nullptr, m_clsid); // gone with the prefix at worst
+    if (m_registered)
+        UnregisterFilterClass(m_clsid, m_category);
     (void)::CoRevokeClassObject(m_cookie);
 }
 
-STDMETHODIMP ServedFilter::QueryInterface(REFIID iid, void** object)
+STDMETHODIMP FilterFactory::QueryInterface(REFIID iid, void** object)
 {
     if (iid != IID_IUnknown && iid != IID_IClassFactory)
         return *object = nullptr, E_NOINTERFACE;
@@ -268,7 +282,7 @@ STDMETHODIMP ServedFilter::QueryInterface(REFIID iid, void** object)
     return S_OK;
 }
 
-STDMETHODIMP ServedFilter::CreateInstance(IUnknown* outer, REFIID iid, void** object)
+STDMETHODIMP FilterFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object)
 {
     *object = nullptr;
     if (outer)

@@ -245,29 +245,48 @@ struct RegisteredPin
     std::vector<TypePair> types;
 };
 
-// Serves `clsid` in-process, its objects made by `make` (a new object whose count is 1, or null
-// when the class refuses), and registers it as `name` in `category` with `merit` and `pins`
-// (no category: served only). Both are undone by the destructor.
-class ServedFilter final : private IClassFactory
+// A class object whose objects are made by `make` (a new object whose count is 1, or null when
+// the class refuses; std::bad_alloc is E_OUTOFMEMORY). It is not counted: its owner outlives
+// whatever holds it.
+class FilterFactory final : public IClassFactory
 {
   public:
     using Make = std::function<IUnknown*()>;
-    ServedFilter(const CLSID& clsid, const wchar_t* name, Make make, const GUID* category = nullptr,
+    explicit FilterFactory(Make make) : m_make(std::move(make)) {}
+    FilterFactory(const FilterFactory&) = delete;
+    FilterFactory& operator=(const FilterFactory&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+  private:
+    Make m_make;
+};
+
+// Registers `clsid` with the filter mapper as `name` in `category` with `merit` and `pins`, and
+// takes the registration back.
+HRESULT RegisterFilterClass(const CLSID& clsid, const wchar_t* name, const GUID& category, DWORD merit,
+                            const std::vector<RegisteredPin>& pins);
+void UnregisterFilterClass(const CLSID& clsid, const GUID& category);
+
+// Serves `clsid` in-process, its objects made by `make`, and registers it as `name` in
+// `category` with `merit` and `pins` (no category: served only). Both are undone by the
+// destructor.
+class ServedFilter final
+{
+  public:
+    ServedFilter(const CLSID& clsid, const wchar_t* name, FilterFactory::Make make, const GUID* category = nullptr,
                  DWORD merit = MERIT_DO_NOT_USE, const std::vector<RegisteredPin>& pins = {});
     ~ServedFilter();
     ServedFilter(const ServedFilter&) = delete;
     ServedFilter& operator=(const ServedFilter&) = delete;
 
   private:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    // Owned by this object, which outlives the registration that COM holds.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-
     CLSID m_clsid;
-    Make m_make;
+    FilterFactory m_factory;
     GUID m_category = GUID_NULL;
     DWORD m_cookie = 0;
     bool m_registered = false;

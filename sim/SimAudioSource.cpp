@@ -5,7 +5,6 @@
 #include "graph/ComPtr.h"
 #include "graph/DShowHelpers.h"
 #include "sim/ComBase.h"
-#include "sim/SimulatedReceiver.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -30,7 +29,6 @@ constexpr int kFramesPerBuffer = kRate / 20; // 50 ms
 constexpr double kLeadSeconds = 0.2;
 constexpr double kAmplitude = 0.3 * 32767;
 const wchar_t kPinName[] = L"Capture";
-const wchar_t kDeviceName[] = L"WaveLARK USB Audio";
 
 const WAVEFORMATEX kFormat = {WAVE_FORMAT_PCM, kChannels, kRate, kRate* kBytesPerFrame, kBytesPerFrame, 16, 0};
 
@@ -139,18 +137,6 @@ SimSource::~SimSource()
         g_sources.erase(std::find(g_sources.begin(), g_sources.end(), this));
     }
     Stop();
-}
-
-void StopAllSources()
-{
-    std::vector<ComPtr<IBaseFilter>> live;
-    {
-        std::lock_guard<std::mutex> guard(g_sourcesLock);
-        for (SimSource* source : g_sources)
-            live.emplace_back(source);
-    }
-    for (const ComPtr<IBaseFilter>& source : live)
-        (void)source->Stop();
 }
 
 HRESULT SimSource::ConnectTransport(IPin* receiver)
@@ -263,7 +249,7 @@ void SimSource::Deliver()
             break;
         // Never more than the allocator granted.
         const int frameCount = std::min<int>(kFramesPerBuffer, sample->GetSize() / kBytesPerFrame);
-        const double tone = SimulatedToneHz();
+        const double tone = ReceiverToneHz();
         auto* frames = reinterpret_cast<short*>(data);
         for (int i = 0; i < frameCount; ++i)
         {
@@ -296,29 +282,19 @@ void SimSource::Deliver()
 
 } // namespace
 
-double SimulatedToneHz()
+void StopAllSources()
 {
-    BYTE band = 0;
-    WORD code = 0;
-    if (!SimulatedReceiver::Instance().Tuning(&band, &code))
-        return 0;
-    // FM f MHz sounds at (f - 80) x 100 Hz, AM k kHz at k Hz. The FM code counts whole tenths.
-    const int fmTenths = code / 8 - 107;
-    if (band == 0x02)
-        return (fmTenths / 10.0 - 80.0) * 100.0;
-    if (band == 0x12)
-        return code - 450.0;
-    return 0;
+    std::vector<ComPtr<IBaseFilter>> live;
+    {
+        std::lock_guard<std::mutex> guard(g_sourcesLock);
+        for (SimSource* source : g_sources)
+            live.emplace_back(source);
+    }
+    for (const ComPtr<IBaseFilter>& source : live)
+        (void)source->Stop();
 }
 
-SimAudioDevice::SimAudioDevice()
-    : m_served(CLSID_SimAudioSource, kDeviceName, [] { return static_cast<IBaseFilter*>(new SimSource()); },
-               &CLSID_AudioInputDeviceCategory, MERIT_DO_NOT_USE, {{true, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}}})
+IBaseFilter* NewSimAudioSource()
 {
-}
-
-// The sources stop before the class and its registration go.
-SimAudioDevice::~SimAudioDevice()
-{
-    StopAllSources();
+    return new SimSource();
 }

@@ -1,8 +1,7 @@
-// The simulated receiver's audio side: a live capture source that plays what the simulated
-// receiver is tuned to. It is served in-process and registered as an audio-input device.
+// The simulated receiver's audio input: a live capture source that plays what the receiver is
+// tuned to. wavelark_audio.dll serves it as a registered in-process server, listed as the audio
+// input "WaveLARK USB Audio" as a device's capture filter is.
 #pragma once
-
-#include "sim/ComBase.h"
 
 #include <windows.h>
 
@@ -12,18 +11,13 @@
 inline constexpr CLSID CLSID_SimAudioSource = {
     0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x5a, 0x01}};
 
-// The tone of the simulated receiver's programme in Hz; 0 for silence (no answer from it).
-double SimulatedToneHz();
+inline constexpr wchar_t kSimAudioName[] = L"WaveLARK USB Audio";
 
-// Serves the source and registers it as the audio input "WaveLARK USB Audio" while it lives.
-class SimAudioDevice
-{
-  public:
-    SimAudioDevice();
-    ~SimAudioDevice();
-    SimAudioDevice(const SimAudioDevice&) = delete;
-    SimAudioDevice& operator=(const SimAudioDevice&) = delete;
+// A new source whose count is 1; it throws std::bad_alloc when out of memory.
+IBaseFilter* NewSimAudioSource();
 
-  private:
-    ServedFilter m_served;
-};
+// Stops every source alive now, so that none delivers while the process tears down.
+void StopAllSources();
+
+// The tone of the receiver's programme in whole Hz; 0 or less for silence. Safe from any thread.
+int ReceiverToneHz();

@@ -33,13 +33,11 @@ void SimulatedReceiver::Install(const SimConfig& config)
     std::lock_guard<std::mutex> guard(m_lock);
     m_config = config;
     if (m_config.interfaces.empty() && m_config.fault != SimFault::NoReceiver)
-        m_config.interfaces.push_back({kVendorId, kProductId, true});
+        m_config.interfaces.push_back({kRcVendorId, kRcProductId, true});
     if (m_config.fault == SimFault::NoReceiver)
         m_config.interfaces.clear();
-    m_band = config.band;
-    m_code = config.code;
-    m_queryPending = false;
-    m_answeredQueries = 0;
+    RcStart(&m_core, config.band, config.code, static_cast<RcFault>(config.fault),
+            static_cast<unsigned short>(config.faultValue));
     m_cancels = 0;
     m_notifications = 0;
     m_classDevsFlags = 0;
@@ -63,6 +61,7 @@ void SimulatedReceiver::Install(const SimConfig& config)
     os.WriteFile = &WriteFile;
     os.ReadFile = &ReadFile;
     os.CancelIo = &CancelIo;
+    os.HidD_FlushQueue = &FlushQueue;
     m_installed = true;
 }
 
@@ -80,21 +79,14 @@ SimulatedReceiver::State SimulatedReceiver::Snapshot()
 {
     FinishDelivery();
     std::lock_guard<std::mutex> guard(m_lock);
-    return {m_band,    m_code,          m_written,       static_cast<int>(m_handles.size()), m_answeredQueries,
-            m_cancels, m_notifications, m_classDevsFlags};
-}
-
-bool SimulatedReceiver::Tuning(BYTE* band, WORD* code)
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    const bool present =
-        std::any_of(m_config.interfaces.begin(), m_config.interfaces.end(),
-                    [](const SimInterface& i) { return i.vendorId == kVendorId && i.productId == kProductId; });
-    if (!m_installed || !present || m_config.fault == SimFault::Silent || Unplugged())
-        return false;
-    *band = m_band;
-    *code = m_code;
-    return true;
+    return {m_core.band,
+            m_core.code,
+            m_written,
+            static_cast<int>(m_handles.size()),
+            static_cast<int>(m_core.answered),
+            m_cancels,
+            m_notifications,
+            m_classDevsFlags};
 }
 
 // The caller holds m_lock.
@@ -115,36 +107,19 @@ const SimInterface* SimulatedReceiver::InterfaceOf(HANDLE handle)
     return open ? &m_config.interfaces[open->interfaceIndex] : nullptr;
 }
 
-bool SimulatedReceiver::Unplugged() const
-{
-    return m_config.fault == SimFault::UnplugAfter && m_answeredQueries >= m_config.faultValue;
-}
-
-USHORT SimulatedReceiver::ReportBytes() const
-{
-    return m_config.fault == SimFault::Oversize ? kOversizeReportBytes : kReportBytes;
-}
-
 void SimulatedReceiver::FinishDelivery()
 {
     if (m_delivery.joinable())
         m_delivery.join();
 }
 
-void SimulatedReceiver::Deliver(PendingRead read)
+// The answer arrives a moment after the read, as it does from the real receiver: report id 0,
+// then the answer's data bytes, the rest of a longer report zero.
+void SimulatedReceiver::Deliver(PendingRead read, const BYTE* answer)
 {
     std::vector<BYTE> report(read.length, 0);
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (report.size() >= 5)
-        {
-            report[1] = m_config.fault == SimFault::Status ? static_cast<BYTE>(m_config.faultValue) : 0;
-            report[2] = m_config.fault == SimFault::Band ? static_cast<BYTE>(m_config.faultValue) : m_band;
-            report[3] = static_cast<BYTE>(m_code >> 8);
-            report[4] = static_cast<BYTE>(m_code & 0xFF);
-        }
-        ++m_answeredQueries;
-    }
+    for (size_t i = 0; i < kRcDataBytes && i + 1 < report.size(); ++i)
+        report[i + 1] = answer[i];
     m_delivery = std::thread(
         [read, report]
         {
@@ -157,15 +132,6 @@ void SimulatedReceiver::Deliver(PendingRead read)
 void SimulatedReceiver::Log(const BYTE* report, DWORD length)
 {
     m_written.emplace_back(report, report + length);
-    if (m_config.logPath.empty())
-        return;
-    FILE* log = std::fopen(m_config.logPath.c_str(), "a");
-    if (!log)
-        return;
-    for (DWORD i = 0; i < length; ++i)
-        std::fprintf(log, i ? " %02X" : "%02X", report[i]);
-    std::fputc('\n', log);
-    std::fclose(log);
 }
 
 HDEVINFO WINAPI SimulatedReceiver::GetClassDevs(const GUID*, PCSTR, HWND, DWORD flags)
@@ -303,8 +269,8 @@ NTSTATUS NTAPI SimulatedReceiver::GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_
         return HIDP_STATUS_INVALID_PREPARSED_DATA;
     *caps = {};
     caps->UsagePage = 0xFF00;
-    caps->InputReportByteLength = self.ReportBytes();
-    caps->OutputReportByteLength = self.ReportBytes();
+    caps->InputReportByteLength = static_cast<USHORT>(RcReportBytes(&self.m_core));
+    caps->OutputReportByteLength = static_cast<USHORT>(RcReportBytes(&self.m_core));
     return HIDP_STATUS_SUCCESS;
 }
 
@@ -340,21 +306,18 @@ BOOL WINAPI SimulatedReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD le
         ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    // As the HID class driver does: only whole reports go out; a refused one reaches nobody.
+    if (length != RcReportBytes(&self.m_core) || !buffer)
+    {
+        ::SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
     const BYTE* report = static_cast<const BYTE*>(buffer);
     self.Log(report, length);
-    if (self.m_config.fault == SimFault::WriteFails || self.Unplugged())
+    if (!RcReceive(&self.m_core, report + 1, length - 1))
     {
         ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
-    }
-    if (length >= 7 && report[1] == 0xC0)
-    {
-        self.m_band = report[2];
-        self.m_code = static_cast<WORD>(report[3] << 8 | report[4]);
-    }
-    else if (length >= 7 && report[1] == 0x80)
-    {
-        self.m_queryPending = true;
     }
     if (written)
         *written = length;
@@ -366,6 +329,7 @@ BOOL WINAPI SimulatedReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD leng
 {
     SimulatedReceiver& self = Instance();
     self.FinishDelivery();
+    BYTE answer[kRcDataBytes];
     {
         std::lock_guard<std::mutex> guard(self.m_lock);
         const Handle* open = self.HandleOf(handle);
@@ -387,16 +351,16 @@ BOOL WINAPI SimulatedReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD leng
             ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
             return FALSE;
         }
-        ::ResetEvent(overlapped->hEvent);
-        const bool answers = self.m_queryPending && self.m_config.fault != SimFault::Silent && !self.Unplugged();
-        self.m_queryPending = false;
-        if (!answers)
+        if (length < RcReportBytes(&self.m_core) || !buffer)
         {
-            ::SetLastError(ERROR_IO_PENDING);
+            ::SetLastError(ERROR_INVALID_USER_BUFFER);
             return FALSE;
         }
+        ::ResetEvent(overlapped->hEvent);
+        // Without an answer owed the read stays pending, as it does on the device.
+        if (RcTakeAnswer(&self.m_core, answer))
+            self.Deliver({static_cast<BYTE*>(buffer), RcReportBytes(&self.m_core), overlapped->hEvent}, answer);
     }
-    self.Deliver({static_cast<BYTE*>(buffer), std::min<DWORD>(length, self.ReportBytes()), overlapped->hEvent});
     ::SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
@@ -409,5 +373,16 @@ BOOL WINAPI SimulatedReceiver::CancelIo(HANDLE handle)
     if (!self.InterfaceOf(handle))
         return self.m_saved.CancelIo(handle);
     ++self.m_cancels;
+    return TRUE;
+}
+
+BOOLEAN NTAPI SimulatedReceiver::FlushQueue(HANDLE handle)
+{
+    SimulatedReceiver& self = Instance();
+    self.FinishDelivery();
+    std::lock_guard<std::mutex> guard(self.m_lock);
+    if (!self.InterfaceOf(handle))
+        return self.m_saved.HidD_FlushQueue(handle);
+    RcDropAnswers(&self.m_core);
     return TRUE;
 }

@@ -1,26 +1,28 @@
-// The simulated receiver's HID side: the interfaces it presents on the HID bus, the report
-// protocol, and faults on request. It stands behind the OS call table, so the program's own
-// link code talks to it exactly as it talks to the real receiver.
+// The in-process simulated receiver for the unit tests: the interfaces it presents on the HID bus
+// and, in place of the HID class driver, report lengths checked and answers queued until a read
+// takes them; the receiver itself is the shared core. It stands behind the OS call table, so the
+// program's own link code talks to it exactly as it talks to the real receiver.
 #pragma once
 
 #include "framework/OsCalls.h"
+#include "sim/ReceiverCore.h"
 
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
+// The faults of the receiver core (sim/ReceiverCore.h), by name.
 enum class SimFault
 {
-    None,
-    Silent,      // never answers a query
-    WriteFails,  // every write fails
-    ReadFails,   // every read fails at once, as on a device that is gone
-    UnplugAfter, // gone after `faultValue` answered queries: writes fail, reads never answer
-    Status,      // answers with status byte `faultValue`
-    Band,        // answers with band byte `faultValue`
-    NoReceiver,  // presents no HID interface at all
-    Oversize,    // report lengths of 300 bytes
+    None = kRcFaultNone,
+    Silent = kRcFaultSilent,
+    WriteFails = kRcFaultWriteFails,
+    ReadFails = kRcFaultReadFails,
+    UnplugAfter = kRcFaultUnplugAfter,
+    Status = kRcFaultStatus,
+    Band = kRcFaultBand,
+    NoReceiver = kRcFaultNoReceiver,
+    Oversize = kRcFaultOversize,
 };
 
 struct SimInterface
@@ -38,17 +40,11 @@ struct SimConfig
     int faultValue = 0;
     // The HID interfaces in enumeration order; empty means the one receiver.
     std::vector<SimInterface> interfaces;
-    std::string logPath; // written output reports are appended here as hex lines
 };
 
 class SimulatedReceiver
 {
   public:
-    static constexpr USHORT kVendorId = 0x077D;
-    static constexpr USHORT kProductId = 0x627A;
-    static constexpr USHORT kReportBytes = 7;
-    static constexpr USHORT kOversizeReportBytes = 300;
-
     // The one simulated receiver of the process; its state is what the table's functions see.
     static SimulatedReceiver& Instance();
 
@@ -69,9 +65,6 @@ class SimulatedReceiver
         DWORD classDevsFlags;
     };
     State Snapshot();
-    // What the receiver is tuned to, for its audio side; false when it does not answer (absent,
-    // silent or unplugged). Safe from any thread.
-    bool Tuning(BYTE* band, WORD* code);
 
   private:
     struct Handle
@@ -90,11 +83,9 @@ class SimulatedReceiver
 
     const SimInterface* InterfaceOf(HANDLE handle);
     const Handle* HandleOf(HANDLE handle) const;
-    bool Unplugged() const;
     void FinishDelivery();
-    void Deliver(PendingRead read);
+    void Deliver(PendingRead read, const BYTE* answer);
     void Log(const BYTE* report, DWORD length);
-    USHORT ReportBytes() const;
 
     static BOOL WINAPI EnumDeviceInterfaces(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD, PSP_DEVICE_INTERFACE_DATA);
     static BOOL WINAPI GetDeviceInterfaceDetail(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_INTERFACE_DETAIL_DATA_A,
@@ -112,6 +103,7 @@ class SimulatedReceiver
     static BOOL WINAPI WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     static BOOL WINAPI ReadFile(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     static BOOL WINAPI CancelIo(HANDLE);
+    static BOOLEAN NTAPI FlushQueue(HANDLE);
 
     std::mutex m_lock;
     SimConfig m_config;
@@ -119,16 +111,10 @@ class SimulatedReceiver
     bool m_installed = false;
     std::vector<Handle> m_handles;
     UINT_PTR m_nextHandle = 0x5100;
-    BYTE m_band = 0;
-    WORD m_code = 0;
-    bool m_queryPending = false;
-    int m_answeredQueries = 0;
+    ReceiverCore m_core = {};
     int m_cancels = 0;
     int m_notifications = 0;
     DWORD m_classDevsFlags = 0;
     std::vector<std::vector<BYTE>> m_written;
     std::thread m_delivery;
 };
-
-// Parses the simulated player's command line (program name first). On failure `error` says why.
-bool ParseSimArguments(int argc, char** argv, SimConfig& config, std::string& error);

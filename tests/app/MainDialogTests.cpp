@@ -1,6 +1,7 @@
 #include "app/WavelarkPlayerDlg.h"
 #include "framework/OsCalls.h"
 #include "res/resource.h"
+#include "sim/SimulatedReceiver.h"
 #include "support/ModalDriver.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,16 @@ const std::tuple<int, const wchar_t*, const wchar_t*, DWORD, RECT> kControls[] =
 // About box modal from the system menu, and OK reading the controls back.
 TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
 {
+    // The template as it shows without a receiver, whatever the machine has attached.
+    struct NoReceiver
+    {
+        NoReceiver()
+        {
+            SimulatedReceiver::Instance().Install(
+                {.band = 0, .code = 0, .fault = SimFault::NoReceiver, .faultValue = 0, .interfaces = {}});
+        }
+        ~NoReceiver() { SimulatedReceiver::Instance().Uninstall(); }
+    } noReceiver;
     CWavelarkPlayerDlg dialog;
     const INT_PTR result = RunModal(
         dialog,

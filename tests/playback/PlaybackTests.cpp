@@ -156,7 +156,6 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
 // ends in the default renderer through a Smart Tee whose preview output stays free.
 TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
 {
-    SimAudioDevice receiverAudio;
     RegisteredFake unnamed(Device(L"Nameless input", 0x0A), 0x200000, &CLSID_AudioInputDeviceCategory);
     RegisteredFake otherCase(Device(L"wavelark lower case", 0x0D), 0x200000, &CLSID_AudioInputDeviceCategory);
     const std::string instance = std::string("CLSID\\{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\Instance\\") +
@@ -226,7 +225,6 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
 // each keep-awake tick restarts both countdowns and leaves the settings as they were.
 TEST_F(Playback, PlayKeepsTheScreenAwakeUntilStopOrExit)
 {
-    SimAudioDevice receiverAudio;
     CWavelarkPlayerDlg dialog;
     RunModal(dialog,
              [&](HWND window)

@@ -88,7 +88,7 @@ Report Padded(Report report, size_t length)
 
 SimConfig StartAt(BYTE band, WORD code, SimFault fault = SimFault::None, int faultValue = 0)
 {
-    return {.band = band, .code = code, .fault = fault, .faultValue = faultValue, .interfaces = {}, .logPath = {}};
+    return {.band = band, .code = code, .fault = fault, .faultValue = faultValue, .interfaces = {}};
 }
 
 // The dialog's link against the simulated receiver, without a window. Each row runs on a fresh
@@ -275,6 +275,13 @@ const ControlCase kControlCases[] = {
     {"AM top stays", StartAt(0x12, 2160), {"up"}, {Tune(0x12, 2160)}, L"1710", false},
     {"AM bottom stays", StartAt(0x12, 972), {"down"}, {Tune(0x12, 972)}, L"522", false},
     {"out-of-band FM sends only queries", StartAt(0x02, kFm760), {"up", "down"}, {}, L"76.0", true},
+    // The refused step sends two queries: the second answer must not stand in for the next one.
+    {"a refused step's spare answer is not shown later",
+     StartAt(0x02, kFm760),
+     {"up", "fm"},
+     {Tune(0x02, kFm879)},
+     L"87.9",
+     true},
     {"typed FM gets a decimal", StartAt(0x02, kFm879), {"type:90"}, {Tune(0x02, 0x1F78)}, L"90.0", true},
     {"typed top of FM", StartAt(0x02, kFm879), {"type:107.9"}, {Tune(0x02, kFm1079)}, L"107.9", true},
     {"typed bottom of AM", StartAt(0x12, 1000), {"enter:522"}, {Tune(0x12, 972)}, L"522", false},
