@@ -30,9 +30,9 @@ dist: deps
 	@tools/make-dist
 
 run: build-x86_64
-	@tools/run-player build/x86_64/WavelarkPlayerSim.exe
+	@tools/run-player build/x86_64/WavelarkPlayerLite.exe
 
-bench: build-x86_64
+bench: build
 	@tools/bench
 
 clean:

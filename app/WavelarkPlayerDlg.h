@@ -44,6 +44,11 @@ class CWavelarkPlayerDlg : public CDialog
     static constexpr int kReceiverProductId = 0x627A;
     // Longest wait for the receiver's answer, in milliseconds.
     static constexpr DWORD kReadTimeoutMs = 6000;
+    // Emptying the input queue: at most this many stale reports taken; how long a read of a
+    // queued report may take to signal, and a cancelled read to end, in milliseconds.
+    static constexpr int kMostQueuedReports = 64;
+    static constexpr DWORD kQueuedReportMs = 20;
+    static constexpr DWORD kCancelTimeoutMs = 1000;
     // The report buffers hold at least this many bytes, more when the receiver's reports are longer.
     static constexpr size_t kReportBufferBytes = 256;
     static constexpr size_t kCommandBytes = 6;

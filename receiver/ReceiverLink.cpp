@@ -115,8 +115,26 @@ void CWavelarkPlayerDlg::WriteCommand(const BYTE* command)
 // show the answer before its own.
 void CWavelarkPlayerDlg::FlushReceiverInput()
 {
-    if (m_hRead)
-        (void)Os().HidD_FlushQueue(m_hRead.Get()); // a lost receiver shows at the read that follows
+    OsCalls& os = Os();
+    if (!m_hRead || os.HidD_FlushQueue(m_hRead.Get()))
+        return;
+    // A class driver that cannot flush (Wine's answers ERROR_NOT_SUPPORTED) still hands over what
+    // it has queued at once: take reports until a read has to wait, a bounded number of times.
+    for (int taken = 0; taken < kMostQueuedReports; ++taken)
+    {
+        const BOOL done = os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, &m_bytesRead,
+                                      &m_readOverlapped);
+        if (!done && os.GetLastError() != ERROR_IO_PENDING)
+            break; // a lost receiver shows in the exchange that follows
+        if (!done && os.WaitForSingleObject(m_hReadEvent.Get(), kQueuedReportMs) != WAIT_OBJECT_0)
+        {
+            // Nothing queued: the read ends before its buffer and event serve the exchange.
+            (void)os.CancelIo(m_hRead.Get());
+            (void)os.WaitForSingleObject(m_hReadEvent.Get(), kCancelTimeoutMs);
+            break;
+        }
+    }
+    (void)os.ResetEvent(m_hReadEvent.Get());
 }
 
 void CWavelarkPlayerDlg::ReadReport()

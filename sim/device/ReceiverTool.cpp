@@ -186,7 +186,10 @@ int main(int argc, char** argv)
     if (!known)
         return Fail("usage: wavelark_receiver install INF | set [--start BAND:FREQ] [--fault MODE] | state | log | "
                     "wait-received COUNT [MS]");
-    if (!device.Open())
+    // Just after the prefix starts, its device host may still be loading the driver.
+    for (int tries = 0; !device.Open() && tries < 100; ++tries)
+        ::Sleep(100);
+    if (!device.IsOpen())
         return Fail("no receiver is present");
     if (command == "set")
         return Set(argc, argv, device);

@@ -1,14 +1,17 @@
 // wavelark_probe.exe: acts on a running player's dialog from outside, as a user's input would,
 // and prints what the dialog then shows, for the scenarios and the listening test that run the
 // shipping programs:
-//   wavelark_probe [ACTION...]    up, down, am, fm, play, stop, enter:TEXT, close
+//   wavelark_probe [--every MS] [ACTION...]    up, down, am, fm, play, stop, enter:TEXT, close
 // Each action is sent, not posted, so it returns once the dialog has run the exchange it causes.
 // Prints "TEXT BAND": the frequency edit's text and "AM", "FM" or "-" for the checked button.
+// With --every, the actions start MS apart and each prints "ACTION SECONDS" as it is sent: the
+// performance counter, which Wine takes from the monotonic clock other programs read too.
 #include "res/resource.h"
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace
@@ -19,28 +22,30 @@ HWND FindDialog()
 {
     for (DWORD waited = 0; waited < kShowsUpWithinMs; waited += 100)
     {
-        if (HWND dialog = ::FindWindowA("#32770", "WavelarkPlayerLite"))
+        // Shown once its start-up exchange and open have run to their end.
+        HWND dialog = ::FindWindowA("#32770", "WavelarkPlayerLite");
+        if (dialog && ::IsWindowVisible(dialog))
             return dialog;
         ::Sleep(100);
     }
     return nullptr;
 }
 
-// A press of the up-down control's upper or lower half, where the pointer would press it.
-void PressSpin(HWND dialog, bool upper)
+// A click on `control` at a fraction of its height, where the pointer would press it.
+void Click(HWND control, int quartersDown)
 {
-    HWND spin = ::GetDlgItem(dialog, IDC_SPIN);
     RECT area = {};
-    ::GetClientRect(spin, &area);
-    const LPARAM at = MAKELPARAM(area.right / 2, upper ? area.bottom / 4 : area.bottom * 3 / 4);
-    ::SendMessageW(spin, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    ::SendMessageW(spin, WM_LBUTTONUP, 0, at);
+    ::GetClientRect(control, &area);
+    const LPARAM at = MAKELPARAM(area.right / 2, area.bottom * quartersDown / 4);
+    ::SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(control, WM_LBUTTONUP, 0, at);
 }
 
-// Typed into the frequency edit over its whole text, then Enter.
+// A click into the frequency edit, its whole text typed over, then Enter.
 void Enter(HWND dialog, const std::string& text)
 {
     HWND edit = ::GetDlgItem(dialog, IDC_FREQ_EDIT);
+    Click(edit, 2);
     ::SendMessageW(edit, EM_SETSEL, 0, -1);
     for (char c : text)
         ::SendMessageW(edit, WM_CHAR, static_cast<WPARAM>(c), 1);
@@ -51,7 +56,7 @@ bool Act(HWND dialog, const std::string& action)
 {
     const auto click = [&](int id) { ::SendMessageW(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); };
     if (action == "up" || action == "down")
-        PressSpin(dialog, action == "up");
+        Click(::GetDlgItem(dialog, IDC_SPIN), action == "up" ? 1 : 3);
     else if (action == "am" || action == "fm")
         click(action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM);
     else if (action == "play" || action == "stop")
@@ -75,16 +80,35 @@ std::string Shown(HWND dialog)
                                                                                    : "-";
     return std::string(text) + " " + band;
 }
+
+double Seconds()
+{
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
+    int first = 1;
+    DWORD every = 0;
+    if (argc > 2 && std::string(argv[1]) == "--every")
+        every = std::strtoul(argv[2], nullptr, 10), first = 3;
     HWND dialog = FindDialog();
     if (!dialog)
         return std::fprintf(stderr, "wavelark_probe: no player dialog\n"), 1;
     std::string shown = Shown(dialog);
-    for (int i = 1; i < argc; ++i)
+    const double started = Seconds();
+    for (int i = first; i < argc; ++i)
     {
+        if (every)
+        {
+            while (Seconds() < started + (i - first) * every / 1000.0)
+                ::Sleep(1);
+            std::printf("%s %.6f\n", argv[i], Seconds());
+        }
         if (std::string(argv[i]) != "close")
             shown.clear();
         if (!Act(dialog, argv[i]))

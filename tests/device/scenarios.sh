@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The shipping program against the virtual receiver installed in the prefix: each row sets the
+# receiver's start and fault, starts the program, acts on its dialog through wavelark_probe,
+# and checks what the dialog then shows and every output report the receiver received.
+#   tests/device/scenarios.sh PLAYER.exe
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+player=$1
+tools="$root/build/x86_64"
+run() { "$root/tools/wine-run" "$@" 2>/dev/null; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Q is a query; BAND:CODE a tune command, in hex as the report carries them.
+reports()
+{
+    local token
+    for token in "$@"; do
+        case $token in
+            Q) echo "00 80 00 00 00 00 00" ;;
+            *) echo "00 C0 ${token%%:*} ${token:3:2} ${token:5:2} 00 00" ;;
+        esac
+    done
+}
+
+status=0
+# row NAME "SET ARGUMENTS" "ACTIONS" "SHOWN" REPORTS...
+row()
+{
+    local name=$1 settings=$2 actions=$3 want=$4 shown
+    shift 4
+    # shellcheck disable=SC2086
+    run "$tools/wavelark_receiver.exe" set $settings
+    run "$player" >"$work/player.log" &
+    local pid=$!
+    # shellcheck disable=SC2086
+    shown=$(run "$tools/wavelark_probe.exe" $actions close | tr -d '\r')
+    for _ in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+    kill $pid 2>/dev/null && echo "FAIL: $name: the player did not end" && status=1
+    run "$tools/wavelark_receiver.exe" log | tr -d '\r' >"$work/received"
+    if [ "$shown" != "$want" ]; then
+        echo "FAIL: $name: shows '$shown', not '$want'"
+        status=1
+    fi
+    if ! reports "$@" | diff -u - "$work/received" >"$work/diff"; then
+        echo "FAIL: $name: the receiver received otherwise:"
+        cat "$work/diff"
+        status=1
+    fi
+}
+
+row "start-up shows the report" "--start FM:87.9" "" "87.9 FM" Q
+row "the upper arrow" "--start FM:87.9" "up" "88.0 FM" Q 02:1ED8 Q
+row "the lower arrow at the bottom of AM" "--start AM:522" "down" "522 AM" Q 12:03CC Q
+row "each band remembers its frequency" "--start FM:88.0" "am fm" "88.0 FM" Q 12:03CC Q 02:1ED8 Q
+# Closing with the focus in the edit applies its text once more, as leaving the edit always does.
+row "Enter tunes the typed text" "--start FM:87.9" "enter:100" "100.0 FM" Q 02:2298 Q 02:2298 Q
+row "a refused step's spare answer is not shown later" "--start FM:76.0" "up fm" "87.9 FM" Q Q Q 02:1ED0 Q
+row "a receiver that never answers" "--fault silent" "up" " AM" Q
+row "a receiver that refuses writes" "--fault write-fails" "up" " AM"
+row "an answer of status 1" "--fault status:1" "" " AM" Q
+row "an answer of an unknown band" "--fault band:0x55" "" " AM" Q
+row "unplugged after one answer" "--start AM:1000 --fault unplug-after:1" "up" "1000 AM" Q
+[ $status -eq 0 ] && echo "every scenario as expected"
+exit $status
