@@ -4,7 +4,8 @@
 //   wavelark_probe [--every MS] [ACTION...]    up, down, am, fm, play, stop, enter:TEXT, close
 // Each action is sent, not posted, so it returns once the dialog has run the exchange it causes.
 // Prints "TEXT BAND": the frequency edit's text and "AM", "FM" or "-" for the checked button.
-// With --every, the actions start MS apart and each prints "ACTION SECONDS" as it is sent: the
+// With --every, the actions start MS apart and up to 50 ms more, so that they do not fall in step
+// with the audio source's 50 ms buffers, and each prints "ACTION SECONDS" as it is sent: the
 // performance counter, which Wine takes from the monotonic clock other programs read too.
 #include "res/resource.h"
 
@@ -100,12 +101,15 @@ int main(int argc, char** argv)
     if (!dialog)
         return std::fprintf(stderr, "wavelark_probe: no player dialog\n"), 1;
     std::string shown = Shown(dialog);
-    const double started = Seconds();
+    double due = Seconds();
+    unsigned jitter = 12345; // a fixed sequence, the same in every run
     for (int i = first; i < argc; ++i)
     {
         if (every)
         {
-            while (Seconds() < started + (i - first) * every / 1000.0)
+            jitter = jitter * 1103515245 + 12345;
+            due += (every + (jitter >> 16) % 50) / 1000.0;
+            while (Seconds() < due)
                 ::Sleep(1);
             std::printf("%s %.6f\n", argv[i], Seconds());
         }
