@@ -21,7 +21,7 @@ class CWavelarkPlayerDlg : public CDialog
 {
   public:
     explicit CWavelarkPlayerDlg(CWnd* parent = nullptr);
-    ~CWavelarkPlayerDlg() override = default;
+    ~CWavelarkPlayerDlg() override;
 
     // Commands that have no control: they arrive only as posted WM_COMMANDs.
     static constexpr UINT kIdPlayCommand = 1009;

@@ -51,6 +51,7 @@ struct OsCalls
     decltype(&::GetLastError) GetLastError = ::GetLastError;
     decltype(&::Sleep) Sleep = ::Sleep;
     decltype(&::SystemParametersInfoA) SystemParametersInfoA = ::SystemParametersInfoA;
+    decltype(&::SetThreadExecutionState) SetThreadExecutionState = ::SetThreadExecutionState;
     decltype(&::MessageBoxA) MessageBoxA = ::MessageBoxA;
     decltype(&::MessageBoxW) MessageBoxW = ::MessageBoxW;
     decltype(&::GetCursorPos) GetCursorPos = ::GetCursorPos;

@@ -8,6 +8,7 @@
 #include <uuids.h>
 
 #include <cwchar>
+#include <new>
 
 namespace
 {
@@ -15,6 +16,8 @@ constexpr DWORD kAllContexts =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 const char kDecoderKey[] = "SOFTWARE\\InterVideo\\Common\\AudioDec";
 const char kDecoderValue[] = "AUDIO";
+const char kOpenOutOfMemory[] = "Not enough memory to open the audio input";
+const char kOpenFailed[] = "The audio input could not be opened";
 
 // The outside decoder's number for each speaker configuration; 2 for any other.
 DWORD DecoderValueFor(DWORD speakerConfig)
@@ -81,6 +84,20 @@ bool CWavelarkPlayerDlg::OpenRequestPipeline(OpenMediaData* owned)
     {
         failure = text;
     }
+    // Out of memory anywhere on the way (a text, a graph record, the builder's lists), or any
+    // other failure the framework raises: the open fails as a whole and leaves nothing half done.
+    catch (const CMemoryException&)
+    {
+        failure = kOpenOutOfMemory;
+    }
+    catch (const std::bad_alloc&)
+    {
+        failure = kOpenOutOfMemory;
+    }
+    catch (const CException&)
+    {
+        failure = kOpenFailed;
+    }
     if (failure.IsEmpty())
         return true;
     MarkClosing();
@@ -146,13 +163,13 @@ void CWavelarkPlayerDlg::ApplyDecoderSpeakerSetting()
     if (os.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDecoderKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
                            nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
         return;
-    // Another program may have stored anything here: only a whole REG_DWORD counts, the rest as 0.
+    // Another program may have stored anything here: four bytes are its number, whatever their
+    // type, so that a setting it can read is never lowered; anything else counts as 0.
     DWORD stored = 0;
-    DWORD type = REG_NONE;
     DWORD size = sizeof(stored);
-    if (os.RegQueryValueExA(key.Get(), kDecoderValue, nullptr, &type, reinterpret_cast<BYTE*>(&stored), &size) !=
+    if (os.RegQueryValueExA(key.Get(), kDecoderValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&stored), &size) !=
             ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof(stored))
+        size != sizeof(stored))
         stored = 0;
     if (stored <= decoderValue)
         (void)os.RegSetValueExA(key.Get(), kDecoderValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&decoderValue),

@@ -1,4 +1,6 @@
-// Play and Stop, and the timer that keeps the screen saver and display power-off away.
+// Play and Stop, and what keeps the screen saver and display power-off away while the graph runs:
+// the timer that restarts their countdowns, and the display-required state that Windows since
+// Vista honours where its power-off settings are no longer read.
 #include "app/WavelarkPlayerDlg.h"
 #include "framework/OsCalls.h"
 
@@ -33,6 +35,7 @@ void CWavelarkPlayerDlg::OnPlayCommand()
         (void)m_mediaControl->GetState(INFINITE, &state);
     }
     ::SetTimer(m_hWnd, kKeepAwakeTimer, kKeepAwakePeriodMs, nullptr);
+    (void)Os().SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED); // the timer still works without it
 }
 
 void CWavelarkPlayerDlg::OnStop()
@@ -46,6 +49,12 @@ void CWavelarkPlayerDlg::OnStop()
         (void)m_mediaControl->GetState(INFINITE, &state);
     }
     ::KillTimer(m_hWnd, kKeepAwakeTimer);
+    (void)Os().SetThreadExecutionState(ES_CONTINUOUS);
+}
+
+CWavelarkPlayerDlg::~CWavelarkPlayerDlg()
+{
+    (void)Os().SetThreadExecutionState(ES_CONTINUOUS); // the display may sleep again once we are gone
 }
 
 LONG CWavelarkPlayerDlg::GetGraphState()

@@ -26,11 +26,17 @@ struct FakeOs
 {
     static inline std::vector<std::string> messages;
     static inline std::optional<DWORD> speakerConfig = DSSPEAKER_STEREO; // none: DirectSound is unavailable
+    static inline bool outOfMemory = false;                              // DirectSoundCreate raises bad_alloc
     static inline std::vector<std::pair<UINT, UINT>> settings;           // keep-awake calls: action, parameter
     static inline int screenSaver = 1, powerOff = 0;
+    static inline std::vector<EXECUTION_STATE> executionStates;
 
     static int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR, UINT) { return messages.emplace_back(text), IDOK; }
     static HRESULT WINAPI DirectSoundCreate(LPCGUID, IDirectSound** sound, IUnknown*);
+    static EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE state)
+    {
+        return executionStates.push_back(state), ES_CONTINUOUS;
+    }
     static BOOL WINAPI SystemParametersInfoA(UINT action, UINT parameter, PVOID value, UINT flags)
     {
         const bool get = action == SPI_GETSCREENSAVEACTIVE || action == SPI_GETPOWEROFFACTIVE;
@@ -61,6 +67,8 @@ class FakeSound final : public ComObject<IDirectSound>
 
 HRESULT WINAPI FakeOs::DirectSoundCreate(LPCGUID, IDirectSound** sound, IUnknown*)
 {
+    if (outOfMemory)
+        throw std::bad_alloc();
     *sound = speakerConfig ? new FakeSound() : nullptr;
     return speakerConfig ? S_OK : DSERR_NODRIVER;
 }
@@ -75,6 +83,8 @@ class Playback : public ::testing::Test
         os.MessageBoxA = &FakeOs::MessageBoxA;
         os.DirectSoundCreate = &FakeOs::DirectSoundCreate;
         os.SystemParametersInfoA = &FakeOs::SystemParametersInfoA;
+        os.SetThreadExecutionState = &FakeOs::SetThreadExecutionState;
+        FakeOs::executionStates.clear();
     }
     void TearDown() override
     {
@@ -115,6 +125,7 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
         CLSID refused;              // a class that makes nothing
         const char* failure;        // empty: it loads
         const char* message;        // the one message shown, if any
+        bool outOfMemory = false;   // memory runs out half-way
     } cases[] = {
         {"no device found", Device(L"WaveLARK input", 1), L"", GUID_NULL, "No capture filters", nullptr},
         {"stale display name", Device(L"WaveLARK input", 2),
@@ -129,6 +140,8 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
          "Can't add audio capture filter to the graph", nullptr},
         {"a source without a capture pin still loads", Device(L"WaveLARK input", 6, {pcmOutput}), nullptr, GUID_NULL,
          "", "No audio capture pin found"},
+        {"memory runs out half-way", Device(L"WaveLARK input", 7), nullptr, GUID_NULL,
+         "Not enough memory to open the audio input", nullptr, true},
     };
     for (const auto& c : cases)
     {
@@ -139,9 +152,11 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
         if (c.refused != GUID_NULL)
             refused.emplace(c.refused, L"", [] { return nullptr; });
         CWavelarkPlayerDlg dialog;
+        FakeOs::outOfMemory = c.outOfMemory;
         auto request = std::make_unique<OpenDeviceData>();
         request->m_displayName = c.displayName ? c.displayName : device.DisplayName();
         const bool loads = *c.failure == 0, opened = dialog.StartOpen(request.release());
+        FakeOs::outOfMemory = false;
         EXPECT_EQ(std::make_tuple(loads, std::string(c.failure), loads ? LoadState::Loaded : LoadState::Closing, loads,
                                   loads, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{}),
                   std::make_tuple(opened, std::string(dialog.m_lastError.GetString()), dialog.m_loadState,
@@ -182,8 +197,8 @@ TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
     CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 
-// What another program stored under "AUDIO" counts only as a whole REG_DWORD; the player raises
-// it to what the speakers need and never lowers it.
+// Four bytes under "AUDIO" are another program's number whatever their type; the player raises
+// it to what the speakers need and never lowers it, and counts any other length as 0.
 TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
 {
     const struct
@@ -201,7 +216,8 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
         {"geometry bits", DSSPEAKER_COMBINED(DSSPEAKER_STEREO, DSSPEAKER_GEOMETRY_WIDE), REG_NONE, {}, 2},
         {"no DirectSound writes 0", std::nullopt, REG_NONE, {}, 0},
         {"a longer value counts as 0", DSSPEAKER_STEREO, REG_BINARY, {7, 0, 0, 0, 0, 0, 0, 0}, 2},
-        {"a text of four bytes counts as 0", DSSPEAKER_STEREO, REG_SZ, {'7', '7', '7', 0}, 2},
+        {"a shorter value counts as 0", DSSPEAKER_STEREO, REG_BINARY, {7, 0}, 2},
+        {"four bytes of another type are its number", DSSPEAKER_STEREO, REG_BINARY, {6, 0, 0, 0}, 6},
     };
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\InterVideo\\Common\\AudioDec", 0, nullptr,
@@ -214,7 +230,7 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
         FakeOs::speakerConfig = c.speakers;
         CWavelarkPlayerDlg().ApplyDecoderSpeakerSetting();
         DWORD value = 0xDEAD, size = sizeof(value);
-        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(key, nullptr, "AUDIO", RRF_RT_REG_DWORD, nullptr, &value, &size));
+        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(key, nullptr, "AUDIO", RRF_RT_DWORD, nullptr, &value, &size));
         EXPECT_EQ(c.expected, value) << c.name;
     }
     FakeOs::speakerConfig = DSSPEAKER_STEREO;
@@ -222,7 +238,8 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
 }
 
 // What the user does: Play, a second, Stop, Play again and the tray's Exit. While the graph runs
-// each keep-awake tick restarts both countdowns and leaves the settings as they were.
+// each keep-awake tick restarts both countdowns and leaves the settings as they were, and the
+// display is required.
 TEST_F(Playback, PlayKeepsTheScreenAwakeUntilStopOrExit)
 {
     CWavelarkPlayerDlg dialog;
@@ -260,6 +277,9 @@ TEST_F(Playback, PlayKeepsTheScreenAwakeUntilStopOrExit)
                  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
              });
     EXPECT_EQ(State_Stopped, dialog.GetGraphState()) << "Exit stops the graph before the dialog ends";
+    // The display is required while the graph runs, and released at Stop and at Exit.
+    const EXECUTION_STATE running = ES_CONTINUOUS | ES_DISPLAY_REQUIRED, released = ES_CONTINUOUS;
+    EXPECT_EQ(std::vector<EXECUTION_STATE>({running, released, running, released}), FakeOs::executionStates);
     CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 
