@@ -2,6 +2,7 @@
 // default audio renderer, against the platform's own IGraphBuilder::Render, with 50 decoy filters
 // registered. Runs alternate in one process; the last line is the ratio of the medians.
 #include "graph/DShowHelpers.h"
+#include "graph/EnumItems.h"
 #include "graph/GraphBuilder.h"
 #include "sim/ComBase.h"
 #include "sim/SimAudioSource.h"
@@ -80,7 +81,7 @@ double RenderOnce(bool ours, std::vector<std::wstring>* chain = nullptr)
     ComPtr<IEnumFilters> filters;
     ComPtr<IBaseFilter> filter;
     if (chain && SUCCEEDED(graph->EnumFilters(filters.Put())))
-        while (filters->Next(1, filter.Put(), nullptr) == S_OK)
+        while (NextItem(filters.Get(), filter))
             chain->push_back(GetFilterName(filter.Get()));
     return Milliseconds(end.QuadPart - start.QuadPart);
 }

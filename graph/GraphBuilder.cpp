@@ -3,6 +3,7 @@
 #include "framework/Exceptions.h"
 #include "graph/ComRecords.h"
 #include "graph/DShowHelpers.h"
+#include "graph/EnumItems.h"
 #include "graph/SortFilter.h"
 
 #include <uuids.h>
@@ -125,7 +126,7 @@ bool CGraphBuilder::RenderThroughCache(IPin* pin, HRESULT* result)
     if (!config || FAILED(config->EnumCacheFilter(cached.Put())) || !cached)
         return false;
     ComPtr<IBaseFilter> filter;
-    while (cached->Next(1, filter.Put(), nullptr) == S_OK)
+    while (NextItem(cached.Get(), filter))
     {
         FilterList snapshot;
         ListGraphFilters(snapshot);
@@ -263,7 +264,7 @@ void CGraphBuilder::GatherRegistryCandidates(const std::vector<GUID>& pairs,
     if (FAILED(queried) || !found)
         return;
     ComPtr<IMoniker> moniker;
-    while (found->Next(1, moniker.Put(), nullptr) == S_OK)
+    while (NextItem(found.Get(), moniker))
     {
         auto candidate = std::make_unique<CGraphRegFilter>(moniker.Get(), MERIT64_DEFAULT);
         if (!DuplicatesOwnFilter(moniker.Get(), *candidate))
@@ -309,7 +310,7 @@ HRESULT CGraphBuilder::RenderFilter(IBaseFilter* filter)
     if (SUCCEEDED(filter->EnumPins(pins.Put())) && pins)
     {
         ComPtr<IPin> pin;
-        while (pins->Next(1, pin.Put(), nullptr) == S_OK)
+        while (NextItem(pins.Get(), pin))
         {
             // Pins whose names start with "~" are not meant to be rendered.
             if (HasDirection(pin.Get(), PINDIR_OUTPUT) && IsFree(pin.Get()))
@@ -343,7 +344,7 @@ HRESULT CGraphBuilder::ConnectFilter(IPin* pin, IBaseFilter* filter, const AM_ME
     if (FAILED(filter->EnumPins(pins.Put())) || !pins)
         return VFW_E_CANNOT_CONNECT;
     ComPtr<IPin> input;
-    while (pins->Next(1, input.Put(), nullptr) == S_OK)
+    while (NextItem(pins.Get(), input))
     {
         if (HasDirection(input.Get(), PINDIR_INPUT) && IsFree(input.Get()) &&
             SUCCEEDED(m_graph->ConnectDirect(pin, input.Get(), type)))
@@ -396,7 +397,7 @@ void CGraphBuilder::ListGraphFilters(FilterList& snapshot)
     if (!m_graph || FAILED(m_graph->EnumFilters(filters.Put())) || !filters)
         return;
     ComPtr<IBaseFilter> filter;
-    while (filters->Next(1, filter.Put(), nullptr) == S_OK)
+    while (NextItem(filters.Get(), filter))
         GrowOrRaise([&] { snapshot.push_back(filter); });
 }
 
@@ -408,7 +409,7 @@ void CGraphBuilder::RemoveFiltersNotIn(const FilterList& snapshot)
     // A filter that cannot leave the graph is passed over, or the walk would find it forever.
     FilterList refused;
     ComPtr<IBaseFilter> filter;
-    while (filters->Next(1, filter.Put(), nullptr) == S_OK)
+    while (NextItem(filters.Get(), filter))
     {
         if (Contains(snapshot, filter.Get()) || Contains(refused, filter.Get()))
             continue;
@@ -427,26 +428,18 @@ void CGraphBuilder::GetPinTypePairs(IPin* pin, std::vector<GUID>& pairs)
     ComPtr<IEnumMediaTypes> types;
     if (!pin || FAILED(pin->EnumMediaTypes(types.Put())) || !types)
         return;
-    AM_MEDIA_TYPE* type = nullptr;
-    while (types->Next(1, &type, nullptr) == S_OK)
+    UniqueMediaType type;
+    while (NextItem(types.Get(), type))
     {
         bool known = false;
         for (size_t i = 0; i + 1 < pairs.size() && !known; i += 2)
             known = pairs[i] == type->majortype && pairs[i + 1] == type->subtype;
         if (!known)
-        {
-            try
-            {
-                pairs.push_back(type->majortype);
-                pairs.push_back(type->subtype);
-            }
-            catch (const std::bad_alloc&)
-            {
-                DeleteMediaTypeRecord(type);
-                RaiseComError(E_OUTOFMEMORY);
-            }
-        }
-        DeleteMediaTypeRecord(type);
-        type = nullptr;
+            GrowOrRaise(
+                [&]
+                {
+                    pairs.push_back(type->majortype);
+                    pairs.push_back(type->subtype);
+                });
     }
 }

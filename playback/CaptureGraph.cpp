@@ -3,6 +3,7 @@
 #include "app/WavelarkPlayerDlg.h"
 #include "framework/OsCalls.h"
 #include "graph/ComRecords.h"
+#include "graph/EnumItems.h"
 #include "graph/GraphBuilder.h"
 
 #include <uuids.h>
@@ -52,7 +53,7 @@ void CWavelarkPlayerDlg::RemoveDownstream(IBaseFilter* filter, IGraphBuilder* gr
     if (!filter || FAILED(filter->EnumPins(pins.Put())) || !pins)
         return;
     ComPtr<IPin> pin;
-    while (pins->Next(1, pin.Put(), nullptr) == S_OK)
+    while (NextItem(pins.Get(), pin))
     {
         ComPtr<IPin> peer;
         UniquePinInfo info;

@@ -4,6 +4,7 @@
 #include "framework/Exceptions.h"
 #include "graph/ComRecords.h"
 #include "graph/DShowHelpers.h"
+#include "graph/EnumItems.h"
 
 #include <uuids.h>
 
@@ -26,7 +27,7 @@ void CWavelarkPlayerDlg::ListAudioInputDevices()
         return;
 
     ComPtr<IMoniker> moniker;
-    for (int index = 0; monikers->Next(1, moniker.Put(), nullptr) == S_OK; ++index)
+    for (int index = 0; NextItem(monikers.Get(), moniker); ++index)
     {
         // Entry i of both lists belongs to device i: what cannot be read is stored as empty text.
         CString friendlyName;

@@ -311,6 +311,7 @@ const std::map<std::string, FakeShape> kFilters = []
     filters.emplace("stuck", With(Fake("A>B", id++), [](FakeShape& s) { s.refusesToLeave = 100; }));
     filters.emplace("wrapper", With(Fake("A>A", id++), [](FakeShape& s) { s.reportedClsid = TestGuid(0x7F); }));
     filters.emplace("pinless", With(Fake("AR", id++), [](FakeShape& s) { s.enumPinsFails = true; }));
+    filters.emplace("hollow", With(Fake("AR", id++), [](FakeShape& s) { s.pinsGiveNothing = true; }));
     filters.emplace("orphan", With(Fake("A>Z", id++), [](FakeShape& s) { s.pins[1].orphan = true; }));
     filters.emplace("unbindable", With(Fake("AR", id++), [](FakeShape& s) { s.refusesToBind = true; }));
     filters.emplace("blocked", With(Fake("AR", 0), [](FakeShape& s) { s.clsid = kBlockedEverywhere; }));
@@ -354,8 +355,9 @@ class GraphBuilding : public ::testing::Test
 struct RenderCase
 {
     const char* name;
-    const char* source;     // its type letters; "!" after the first: the list fails there; "+" or "-":
-                            // the pin's own stream builder succeeds or fails
+    const char* source;     // its type letters; "!" after the first: the list fails there; "?": the
+                            // list says S_OK with nothing; "+" or "-": the pin's own stream builder
+                            // succeeds or fails
     const char* registered; // "FILTER@MERIT:MADE ...": merit in units of 0x100000, MADE "-" for any;
                             // "Existing": a free renderer of A already in the graph
     char builder;           // B: base, F: file, C: capture
@@ -379,11 +381,13 @@ const RenderCase kRenderCases[] = {
      L"A>C"},
     {"a wrapper reporting another class", "A", "wrapper@9:1 AR@6:1", 'C', S_OK, L"A>A,AR,Src", L"A>A"},
     {"a filter whose pins cannot be listed", "A", "pinless@9:1 AR@6:1", 'C', S_FALSE, L"AR,Src", L"AR"},
+    {"a pin list that says S_OK with nothing", "A", "hollow@9:1 AR@6:1", 'C', S_FALSE, L"AR,Src", L"AR"},
     {"a pin that names no filter", "A", "orphan@9:1 AR@6:1", 'C', S_FALSE, L"AR,Src", L"AR"},
     {"a moniker that cannot bind", "A", "unbindable@9:0 AR@6:1", 'C', S_FALSE, L"AR,Src", L"AR"},
     {"a type list failing part-way keeps what it gave", "A!C", "CR@9:0 AR@6:1", 'C', S_FALSE, L"AR,Src", L"AR"},
     {"nothing takes the type", "Z", "AR@6:0", 'C', E_FAIL, L"Src", L""},
     {"no media types at all", "", "AR@6:0", 'C', E_FAIL, L"Src", L""},
+    {"a type list that says S_OK with nothing", "?", "AR@6:0", 'C', E_FAIL, L"Src", L""},
     {"a byte stream is offered its explicit type first", "S", "SR@6:1", 'C', S_FALSE, L"SR,Src", L"SR"},
     {"a stream without subtype only without a type", "s", "sR@6:1", 'C', E_FAIL, L"Src", L""},
     {"the pin's own builder comes first", "A+", "AR@6:0", 'C', S_OK, L"Src", L""},
@@ -415,6 +419,7 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
         }
         const std::string source = c.source;
         FakePin output = {L"Out", PINDIR_OUTPUT, {}, GUID_NULL, source.find('!') == 1};
+        output.typesGiveNothing = source.find('?') != std::string::npos;
         for (char type : source)
             if (kTypes.count(type))
                 output.types.push_back(kTypes.at(type));

@@ -1,6 +1,7 @@
 #include "support/FakeFilter.h"
 
 #include "graph/DShowHelpers.h"
+#include "graph/EnumItems.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -18,6 +19,30 @@ AM_MEDIA_TYPE TypeOf(const TypePair& pair)
     type.lSampleSize = 1;
     return type;
 }
+
+// Says S_OK and hands back nothing, however often it is asked, as a broken installed filter may.
+template <class Enum, class Item> class HollowEnumerator final : public ComObject<Enum>
+{
+  public:
+    static HRESULT Make(REFIID iid, Enum** made) { return *made = new HollowEnumerator(iid), S_OK; }
+
+    STDMETHODIMP Next(ULONG, Item** items, ULONG* fetched) override
+    {
+        items[0] = nullptr;
+        if (fetched)
+            *fetched = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Skip(ULONG) override { return S_OK; }
+    STDMETHODIMP Reset() override { return S_OK; }
+    STDMETHODIMP Clone(Enum** clone) override { return Make(m_iid, clone); }
+
+  private:
+    explicit HollowEnumerator(REFIID iid) : m_iid(iid) {}
+    void* Find(REFIID iid) override { return iid == m_iid ? static_cast<Enum*>(this) : nullptr; }
+
+    IID m_iid;
+};
 
 class FakePinObject final : public PinBase, public IStreamBuilder
 {
@@ -37,6 +62,12 @@ class FakePinObject final : public PinBase, public IStreamBuilder
         if (m_shape.orphan)
             info->pFilter->Release(), info->pFilter = nullptr;
         return result;
+    }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
+    {
+        if (m_shape.typesGiveNothing)
+            return HollowEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>::Make(IID_IEnumMediaTypes, types);
+        return PinBase::EnumMediaTypes(types);
     }
     STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilder; }
     STDMETHODIMP Backout(IPin*, IGraphBuilder*) override { return S_OK; }
@@ -75,6 +106,10 @@ class FakeFilter final : public FilterBase
     }
     STDMETHODIMP EnumPins(IEnumPins** pins) override
     {
+        // Only its first pin list is hollow: the platform's own graph, which lists the pins of a
+        // filter it removes, trusts an S_OK as the player once did.
+        if (m_shape.pinsGiveNothing && !m_pinsListed++)
+            return HollowEnumerator<IEnumPins, IPin>::Make(IID_IEnumPins, pins);
         return m_shape.enumPinsFails ? (*pins = nullptr, E_FAIL) : FilterBase::EnumPins(pins);
     }
     STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override
@@ -91,6 +126,7 @@ class FakeFilter final : public FilterBase
     FakeShape m_shape;
     std::vector<std::unique_ptr<FakePinObject>> m_pins;
     int m_refusedLeaving = 0;
+    int m_pinsListed = 0;
 };
 } // namespace
 
@@ -129,7 +165,7 @@ std::wstring GraphFilterNames(IGraphBuilder* graph)
     ComPtr<IEnumFilters> filters;
     ComPtr<IBaseFilter> filter;
     if (SUCCEEDED(graph->EnumFilters(filters.Put())))
-        while (filters->Next(1, filter.Put(), nullptr) == S_OK)
+        while (NextItem(filters.Get(), filter))
             names.push_back(GetFilterName(filter.Get()));
     std::sort(names.begin(), names.end());
     std::wstring joined;

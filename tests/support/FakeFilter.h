@@ -19,6 +19,7 @@ struct FakePin
     GUID requiredFormat = GUID_NULL; // input: the format type a connection must name, if any
     bool typesFailPartWay = false;   // output: its type list fails after the first type
     bool orphan = false;             // QueryPinInfo names no filter
+    bool typesGiveNothing = false;   // its type list says S_OK and hands back no type
 };
 
 struct FakeShape
@@ -30,6 +31,7 @@ struct FakeShape
     bool refusesGraphs = false;            // JoinFilterGraph fails, so no graph can take it
     int refusesToLeave = 0;                // leaving a graph fails this often
     bool enumPinsFails = false;
+    bool pinsGiveNothing = false;    // its first pin list says S_OK and hands back no pin
     CLSID reportedClsid = GUID_NULL; // GetClassID reports this, as a wrapper reports its own
     bool refusesToBind = false;      // its class makes nothing, so its moniker cannot bind
 };
