@@ -103,6 +103,22 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
+bool WaitForPosted(HWND edit)
+{
+    // A selection other than the present one, so that its taking effect shows.
+    DWORD start = 0;
+    ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+    const LPARAM end = start == 0 ? 2 : 1;
+    ::PostMessageW(edit, EM_SETSEL, static_cast<WPARAM>(end - 1), end);
+    return WaitUntil(
+        [&]
+        {
+            DWORD now = 0;
+            return ::IsWindow(edit) && (::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&now), 0), true) &&
+                   now == static_cast<DWORD>(end - 1);
+        });
+}
+
 std::wstring WindowText(HWND window)
 {
     wchar_t text[512] = {};

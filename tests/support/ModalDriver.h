@@ -23,4 +23,9 @@ HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs = 10000);
 // between when called from a driver; returns its last value.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 
+// Waits until every message posted before now to `edit`'s thread has been handled: a selection
+// posted behind them takes effect only then. False when it never does (the window went, or the
+// loop stopped handling messages).
+bool WaitForPosted(HWND edit);
+
 std::wstring WindowText(HWND window);
