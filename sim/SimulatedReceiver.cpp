@@ -113,6 +113,15 @@ void SimulatedReceiver::FinishDelivery()
         m_delivery.join();
 }
 
+// A read pending on `handle` ends without its answer; a cancelled read still signals its event,
+// a closed one does not.
+void SimulatedReceiver::CancelDelivery(HANDLE handle, bool signal)
+{
+    if (m_deliveryHandle == handle)
+        m_cancelled = signal ? Cancel::Signalled : Cancel::Silent;
+    FinishDelivery();
+}
+
 // The answer arrives a moment after the read, as it does from the real receiver: report id 0,
 // then the answer's data bytes, the rest of a longer report zero.
 void SimulatedReceiver::Deliver(PendingRead read, const BYTE* answer)
@@ -120,12 +129,17 @@ void SimulatedReceiver::Deliver(PendingRead read, const BYTE* answer)
     std::vector<BYTE> report(read.length, 0);
     for (size_t i = 0; i < kRcDataBytes && i + 1 < report.size(); ++i)
         report[i + 1] = answer[i];
+    m_deliveryHandle = read.handle;
+    m_cancelled = Cancel::None;
     m_delivery = std::thread(
-        [read, report]
+        [this, read, report]
         {
             std::this_thread::sleep_for(kAnswerDelay);
-            std::memcpy(read.buffer, report.data(), report.size());
-            ::SetEvent(read.event);
+            const Cancel cancelled = m_cancelled;
+            if (cancelled == Cancel::None)
+                std::memcpy(read.buffer, report.data(), report.size());
+            if (cancelled != Cancel::Silent)
+                ::SetEvent(read.event);
         });
 }
 
@@ -208,7 +222,11 @@ HANDLE WINAPI SimulatedReceiver::CreateFile(LPCSTR path, DWORD access, DWORD sha
     {
         if (PathOf(i) == path)
         {
-            HANDLE handle = reinterpret_cast<HANDLE>(self.m_nextHandle += 4);
+            // A real handle of the simulator's own: a late close through the real CloseHandle, after
+            // the simulator is gone, closes only what it made.
+            HANDLE handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            if (!handle)
+                return INVALID_HANDLE_VALUE;
             self.m_handles.push_back({handle, i, access, flags});
             return handle;
         }
@@ -216,9 +234,11 @@ HANDLE WINAPI SimulatedReceiver::CreateFile(LPCSTR path, DWORD access, DWORD sha
     return self.m_saved.CreateFileA(path, access, share, security, disposition, flags, templateFile);
 }
 
+// Closing a handle cancels the read pending on it first: its buffer may go with the handle.
 BOOL WINAPI SimulatedReceiver::CloseHandle(HANDLE handle)
 {
     SimulatedReceiver& self = Instance();
+    self.CancelDelivery(handle, false);
     {
         std::lock_guard<std::mutex> guard(self.m_lock);
         for (auto open = self.m_handles.begin(); open != self.m_handles.end(); ++open)
@@ -226,7 +246,7 @@ BOOL WINAPI SimulatedReceiver::CloseHandle(HANDLE handle)
             if (open->value == handle)
             {
                 self.m_handles.erase(open);
-                return TRUE;
+                break;
             }
         }
     }
@@ -359,7 +379,7 @@ BOOL WINAPI SimulatedReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD leng
         ::ResetEvent(overlapped->hEvent);
         // Without an answer owed the read stays pending, as it does on the device.
         if (RcTakeAnswer(&self.m_core, answer))
-            self.Deliver({static_cast<BYTE*>(buffer), RcReportBytes(&self.m_core), overlapped->hEvent}, answer);
+            self.Deliver({static_cast<BYTE*>(buffer), RcReportBytes(&self.m_core), overlapped->hEvent, handle}, answer);
     }
     ::SetLastError(ERROR_IO_PENDING);
     return FALSE;
@@ -368,7 +388,7 @@ BOOL WINAPI SimulatedReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD leng
 BOOL WINAPI SimulatedReceiver::CancelIo(HANDLE handle)
 {
     SimulatedReceiver& self = Instance();
-    self.FinishDelivery();
+    self.CancelDelivery(handle, true);
     std::lock_guard<std::mutex> guard(self.m_lock);
     if (!self.InterfaceOf(handle))
         return self.m_saved.CancelIo(handle);

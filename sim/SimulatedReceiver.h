@@ -7,6 +7,7 @@
 #include "framework/OsCalls.h"
 #include "sim/ReceiverCore.h"
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -79,11 +80,19 @@ class SimulatedReceiver
         BYTE* buffer = nullptr;
         DWORD length = 0;
         HANDLE event = nullptr;
+        HANDLE handle = nullptr;
+    };
+    enum class Cancel
+    {
+        None,
+        Signalled, // cancelled: the event is set, the buffer left alone
+        Silent,    // closed: neither
     };
 
     const SimInterface* InterfaceOf(HANDLE handle);
     const Handle* HandleOf(HANDLE handle) const;
     void FinishDelivery();
+    void CancelDelivery(HANDLE handle, bool signal);
     void Deliver(PendingRead read, const BYTE* answer);
     void Log(const BYTE* report, DWORD length);
 
@@ -110,11 +119,13 @@ class SimulatedReceiver
     OsCalls m_saved;
     bool m_installed = false;
     std::vector<Handle> m_handles;
-    UINT_PTR m_nextHandle = 0x5100;
     ReceiverCore m_core = {};
     int m_cancels = 0;
     int m_notifications = 0;
     DWORD m_classDevsFlags = 0;
     std::vector<std::vector<BYTE>> m_written;
+    // The one answer under way, and whether its read was cancelled or closed meanwhile.
     std::thread m_delivery;
+    HANDLE m_deliveryHandle = nullptr;
+    std::atomic<Cancel> m_cancelled{Cancel::None};
 };

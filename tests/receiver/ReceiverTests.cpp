@@ -303,12 +303,15 @@ const ControlCase kControlCases[] = {
 
 TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
 {
+    DWORD handlesBefore = 0, handlesAfter = 0;
+    (void)::GetProcessHandleCount(::GetCurrentProcess(), &handlesBefore);
     for (const ControlCase& c : kControlCases)
     {
         SCOPED_TRACE(c.name);
         SimulatedReceiver::Instance().Install(c.start);
-        CWavelarkPlayerDlg dialog;
-        RunModal(dialog,
+        // The dialog goes first, closing its handles while the simulator that made them is there.
+        auto dialog = std::make_unique<CWavelarkPlayerDlg>();
+        RunModal(*dialog,
                  [&](HWND window)
                  {
                      for (const std::string& action : c.actions)
@@ -322,13 +325,18 @@ TEST(TuningControls, EachActionTunesTheReceiverAndShowsItsReport)
                                                ::IsDlgButtonChecked(window, IDC_RADIO_FM) == BST_CHECKED,
                                                ::IsDlgButtonChecked(window, IDC_RADIO_AM) == BST_CHECKED));
                  });
+        dialog.reset();
+        const SimulatedReceiver::State receiver = SimulatedReceiver::Instance().Snapshot();
+        EXPECT_EQ(0, receiver.openHandles);
         std::vector<Report> tunes, queries;
-        for (const Report& report : SimulatedReceiver::Instance().Snapshot().written)
+        for (const Report& report : receiver.written)
             (report[1] == 0xC0 ? tunes : queries).push_back(report);
         SimulatedReceiver::Instance().Uninstall();
         const size_t written = c.start.fault == SimFault::NoReceiver ? 0 : 1 + 2 * c.actions.size();
         EXPECT_EQ(c.tunes, tunes);
         EXPECT_EQ(std::vector<Report>(written - tunes.size(), Report{0x00, 0x80, 0, 0, 0, 0, 0}), queries);
     }
+    (void)::GetProcessHandleCount(::GetCurrentProcess(), &handlesAfter);
+    EXPECT_EQ(handlesBefore, handlesAfter) << "every handle of the dialogs and the simulator is closed";
 }
 } // namespace
