@@ -13,10 +13,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
-#include <vector>
 
 namespace
 {
@@ -98,7 +97,18 @@ class SimSource final : public FilterBase
     ComPtr<IMemInputPin> m_input;
     ComPtr<IMemAllocator> m_allocator;
 
-    // Stream state, shared with the delivery thread: under m_lock, with m_wake for changes.
+    // How the source lives and changes state, in one place:
+    // - A state change (Stop, Pause, Run) and the end of the transport (Disconnect) run one at a
+    //   time under m_stateChange, held for the whole change, Stop's join of the delivery thread
+    //   included: no change starts or looks at the thread while another starts or ends it, and the
+    //   transport (m_input, m_allocator) cannot go while a thread that uses it still runs.
+    // - The delivery thread runs from the first change out of Stopped to the Stop that joins it.
+    //   It shares m_state and m_stopping with the changes under m_lock, woken through m_wake, and
+    //   never takes m_stateChange, so that a Stop can wait for it. Pause never waits for it: it may
+    //   be blocked in a paused renderer.
+    // - The object goes with its last Release, stopped first by its destructor; nothing else holds
+    //   a pointer to it.
+    std::mutex m_stateChange;
     std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_stopping = false;
@@ -118,24 +128,10 @@ STDMETHODIMP SimPin::Disconnect()
     return FAILED(result) ? result : PinBase::Disconnect();
 }
 
-// The sources alive now. A graph may outlive the dialog (the running-object table keeps it),
-// so the device stops them all before the process tears down what their threads use.
-std::mutex g_sourcesLock;
-std::vector<SimSource*> g_sources;
+SimSource::SimSource() : FilterBase(CLSID_SimAudioSource) {}
 
-SimSource::SimSource() : FilterBase(CLSID_SimAudioSource)
-{
-    std::lock_guard<std::mutex> guard(g_sourcesLock);
-    g_sources.push_back(this); // may raise std::bad_alloc, which the factory turns into E_OUTOFMEMORY
-}
-
-// Out of the list first, so that StopAllSources never takes a reference to a source going away.
 SimSource::~SimSource()
 {
-    {
-        std::lock_guard<std::mutex> guard(g_sourcesLock);
-        g_sources.erase(std::find(g_sources.begin(), g_sources.end(), this));
-    }
     Stop();
 }
 
@@ -168,8 +164,9 @@ HRESULT SimSource::ConnectTransport(IPin* receiver)
 
 HRESULT SimSource::DropTransport()
 {
+    std::lock_guard<std::mutex> change(m_stateChange);
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_state != State_Stopped)
+    if (m_state != State_Stopped || m_delivery.joinable())
         return VFW_E_NOT_STOPPED;
     m_input.Reset();
     m_allocator.Reset();
@@ -179,6 +176,7 @@ HRESULT SimSource::DropTransport()
 // Pause never waits for the delivery thread: it may be blocked in a paused renderer.
 HRESULT SimSource::ChangeState(FILTER_STATE state)
 {
+    std::lock_guard<std::mutex> change(m_stateChange);
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_state == State_Stopped && m_allocator && !m_delivery.joinable())
     {
@@ -188,7 +186,7 @@ HRESULT SimSource::ChangeState(FILTER_STATE state)
         {
             m_delivery = std::thread([this] { Deliver(); });
         }
-        catch (const std::system_error&)
+        catch (const std::exception&) // no thread to be had (std::system_error, std::bad_alloc)
         {
             return E_OUTOFMEMORY;
         }
@@ -200,6 +198,7 @@ HRESULT SimSource::ChangeState(FILTER_STATE state)
 
 STDMETHODIMP SimSource::Stop()
 {
+    std::lock_guard<std::mutex> change(m_stateChange);
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_stopping = true;
@@ -281,18 +280,6 @@ void SimSource::Deliver()
 }
 
 } // namespace
-
-void StopAllSources()
-{
-    std::vector<ComPtr<IBaseFilter>> live;
-    {
-        std::lock_guard<std::mutex> guard(g_sourcesLock);
-        for (SimSource* source : g_sources)
-            live.emplace_back(source);
-    }
-    for (const ComPtr<IBaseFilter>& source : live)
-        (void)source->Stop();
-}
 
 IBaseFilter* NewSimAudioSource()
 {

@@ -16,8 +16,5 @@ inline constexpr wchar_t kSimAudioName[] = L"WaveLARK USB Audio";
 // A new source whose count is 1; it throws std::bad_alloc when out of memory.
 IBaseFilter* NewSimAudioSource();
 
-// Stops every source alive now, so that none delivers while the process tears down.
-void StopAllSources();
-
 // The tone of the receiver's programme in whole Hz; 0 or less for silence. Safe from any thread.
 int ReceiverToneHz();
