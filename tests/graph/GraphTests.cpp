@@ -218,6 +218,8 @@ TEST(FilterCandidate, TypeTestsAndTheOrderOfCandidates)
         {"second requested pair", {kMajor, kSub}, {kSub, kSub, kMajor, kSub}, true, true},
         {"lone trailing entry ignored", {kMajor, kSub}, {kMajor}, false, false},
         {"empty list", {}, {kMajor, kSub}, false, false},
+        {"a registration of null types matches all, exactly none", {GUID_NULL, GUID_NULL}, {kMajor, kSub}, true, false},
+        {"not even null against null", {GUID_NULL, GUID_NULL}, {GUID_NULL, GUID_NULL}, true, false},
     };
     for (const auto& [name, listed, requested, wildcard, exact] : cases)
     {

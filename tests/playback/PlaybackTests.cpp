@@ -10,6 +10,7 @@
 
 #include <uuids.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -107,6 +108,13 @@ bool RotHoldsOurGraph(IGraphBuilder* graph)
            SUCCEEDED(::GetRunningObjectTable(0, table.Put())) && table->IsRunning(moniker.Get()) == S_OK;
 }
 
+// The dialog with its Play and Stop handlers in reach, as the buttons reach them.
+struct PlayerDialog : CWavelarkPlayerDlg
+{
+    using CWavelarkPlayerDlg::OnPlayCommand;
+    using CWavelarkPlayerDlg::OnStop;
+};
+
 FakeShape Device(const wchar_t* name, BYTE id, std::vector<FakePin> pins = {})
 {
     return {name, PlaybackGuid(id), pins};
@@ -151,7 +159,7 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
         std::optional<ServedFilter> refused;
         if (c.refused != GUID_NULL)
             refused.emplace(c.refused, L"", [] { return nullptr; });
-        CWavelarkPlayerDlg dialog;
+        PlayerDialog dialog;
         FakeOs::outOfMemory = c.outOfMemory;
         auto request = std::make_unique<OpenDeviceData>();
         request->m_displayName = c.displayName ? c.displayName : device.DisplayName();
@@ -162,6 +170,14 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
                   std::make_tuple(opened, std::string(dialog.m_lastError.GetString()), dialog.m_loadState,
                                   dialog.m_rotCookie != 0, RotHoldsOurGraph(dialog.m_graph.Get()), FakeOs::messages));
         EXPECT_FALSE(dialog.StartOpen(new OpenDeviceData())) << "one open per run";
+        if (!loads)
+        {
+            // Play and Stop after a failed open do nothing: no graph, no timer, no display state.
+            FakeOs::executionStates.clear();
+            dialog.OnPlayCommand();
+            dialog.OnStop();
+            EXPECT_TRUE(FakeOs::executionStates.empty());
+        }
         CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
     }
 }
@@ -173,6 +189,19 @@ TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
 {
     RegisteredFake unnamed(Device(L"Nameless input", 0x0A), 0x200000, &CLSID_AudioInputDeviceCategory);
     RegisteredFake otherCase(Device(L"wavelark lower case", 0x0D), 0x200000, &CLSID_AudioInputDeviceCategory);
+    {
+        // Two marked inputs, one with the marker inside a longer name: the later in the list wins.
+        RegisteredFake tuner(Device(L"My WaveLARK tuner", 0xFA), 0x200000, &CLSID_AudioInputDeviceCategory);
+        CWavelarkPlayerDlg listing;
+        listing.ListAudioInputDevices();
+        std::vector<int> marked;
+        for (int i = 0; i < listing.m_deviceFriendlyNames.GetSize(); ++i)
+            if (listing.m_deviceFriendlyNames.GetAt(i).Find("WaveLARK") >= 0)
+                marked.push_back(i);
+        ASSERT_EQ(2u, marked.size());
+        EXPECT_EQ(std::string(listing.m_deviceDisplayNames.GetAt(marked.back()).GetString()),
+                  listing.m_selectedDeviceName.GetString());
+    }
     const std::string instance = std::string("CLSID\\{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\Instance\\") +
                                  CStringFromGUID(PlaybackGuid(0x0A)).GetString();
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, instance.c_str(), "FriendlyName"));
@@ -197,6 +226,64 @@ TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
     CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 
+// The receiver's input opens and loads whatever becomes of the Smart Tee, but only a tee with
+// both outputs gets its capture output rendered: no tee at all, or one without "Preview", leaves
+// the receiver unheard rather than wired past the tee.
+TEST_F(Playback, WithoutAWholeSmartTeeNothingIsRendered)
+{
+    const TypePair pcm = {MEDIATYPE_Audio, MEDIASUBTYPE_PCM};
+    const FakeShape previewless = {
+        L"Tee without preview", CLSID_SmartTee, {{L"Input", PINDIR_INPUT, {pcm}}, {L"Capture", PINDIR_OUTPUT, {pcm}}}};
+
+    for (const bool teeMade : {false, true})
+    {
+        SCOPED_TRACE(teeMade ? "a tee without its Preview pin" : "no Smart Tee");
+        std::optional<ServedFilter> refused;
+        std::optional<RegisteredFake> tee;
+        if (teeMade)
+            tee.emplace(previewless, 0, nullptr);
+        else
+            refused.emplace(CLSID_SmartTee, L"", [] { return nullptr; });
+        CWavelarkPlayerDlg dialog;
+        dialog.ListAudioInputDevices();
+        dialog.HandOverSelectedDevice();
+        ASSERT_EQ(LoadState::Loaded, dialog.m_loadState);
+        if (!teeMade)
+        {
+            EXPECT_EQ(L"", PeerFilterName(FindPin(dialog.m_audioCapture.Get(), L"Capture").Get()));
+        }
+        const std::wstring names = GraphFilterNames(dialog.m_graph.Get());
+        EXPECT_EQ(teeMade ? 1 : 0, std::count(names.begin(), names.end(), L',')) << "no renderer: " << names;
+        CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
+    }
+}
+
+// Closed from its system menu while playing, the dialog ends; once it is gone nothing of the
+// receiver's input is left running: the audio server holds no source any more.
+TEST_F(Playback, CloseWhilePlayingLeavesNothingRunning)
+{
+    {
+        CWavelarkPlayerDlg dialog;
+        RunModal(dialog,
+                 [&](HWND window)
+                 {
+                     ASSERT_EQ(LoadState::Loaded, dialog.m_loadState);
+                     ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_PLAY, BN_CLICKED), 0);
+                     EXPECT_TRUE(WaitUntil([&] { return dialog.GetGraphState() == State_Running; }));
+                     ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
+                 });
+        CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
+    }
+    HMODULE server = ::GetModuleHandleW(L"wavelark_audio.dll");
+    ASSERT_NE(nullptr, server) << "the receiver's input was the audio server's";
+    // Through void*: a FARPROC is not the function's own type.
+    const auto canUnload =
+        reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(server, "DllCanUnloadNow")));
+    ASSERT_NE(nullptr, canUnload);
+    EXPECT_EQ(S_OK, canUnload());
+}
+
 // Four bytes under "AUDIO" are another program's number whatever their type; the player raises
 // it to what the speakers need and never lowers it, and counts any other length as 0.
 TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
@@ -213,6 +300,12 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
         {"1 becomes 2 with stereo", DSSPEAKER_STEREO, REG_DWORD, {1, 0, 0, 0}, 2},
         {"a missing value is created", DSSPEAKER_STEREO, REG_NONE, {}, 2},
         {"direct out", DSSPEAKER_DIRECTOUT, REG_DWORD, {0, 0, 0, 0}, 6},
+        {"mono", DSSPEAKER_MONO, REG_NONE, {}, 1},
+        {"headphone", DSSPEAKER_HEADPHONE, REG_NONE, {}, 2},
+        {"quad", DSSPEAKER_QUAD, REG_NONE, {}, 4},
+        {"surround", DSSPEAKER_SURROUND, REG_NONE, {}, 2},
+        {"5.1", DSSPEAKER_5POINT1, REG_NONE, {}, 5},
+        {"7.1", DSSPEAKER_7POINT1, REG_NONE, {}, 5},
         {"geometry bits", DSSPEAKER_COMBINED(DSSPEAKER_STEREO, DSSPEAKER_GEOMETRY_WIDE), REG_NONE, {}, 2},
         {"no DirectSound writes 0", std::nullopt, REG_NONE, {}, 0},
         {"a longer value counts as 0", DSSPEAKER_STEREO, REG_BINARY, {7, 0, 0, 0, 0, 0, 0, 0}, 2},

@@ -40,11 +40,11 @@ TEST_F(TuningModel, EncodesValidTextsAndLeavesTheBlockForRefusedOnes)
     const Block query = {0x80, 0, 0, 0, 0, 0}, fm999 = {0xC0, 0x02, 0x22, 0x90, 0, 0};
     const Block fm880 = {0xC0, 0x02, 0x1E, 0xD8, 0, 0}, am522 = {0xC0, 0x12, 0x03, 0xCC, 0, 0};
     const std::tuple<int, const char*, Block> cases[] = {
-        {1, "99.99", fm999},     {1, "88.", fm880},        {0, "0522", am522},    {-1, "87.9", query},
-        {1, "83.2", kUntouched}, {1, "108.0", kUntouched}, {1, ".5", kUntouched}, {0, "521", kUntouched},
-        {0, "1711", kUntouched}, {0, "88.5", kUntouched},  {0, "", kUntouched},   {1, "", kUntouched},
-        {0, "8a", kUntouched},   {1, "1.2.3", kUntouched}, {0, "-5", kUntouched}, {1, "-5", kUntouched},
-        {1, " 9.0", kUntouched}, {1, "..", kUntouched},
+        {1, "99.99", fm999},     {1, "88.", fm880},        {0, "0522", am522},        {-1, "87.9", query},
+        {1, "83.2", kUntouched}, {1, "108.0", kUntouched}, {1, ".5", kUntouched},     {0, "521", kUntouched},
+        {0, "1711", kUntouched}, {0, "88.5", kUntouched},  {0, "", kUntouched},       {1, "", kUntouched},
+        {0, "8a", kUntouched},   {1, "1.2.3", kUntouched}, {0, "-5", kUntouched},     {1, "-5", kUntouched},
+        {1, " 9.0", kUntouched}, {1, "..", kUntouched},    {1, "88.1.5", kUntouched},
     };
     for (const auto& [band, text, expected] : cases)
         EXPECT_EQ(expected, Encode(band, text)) << band << " " << text;
