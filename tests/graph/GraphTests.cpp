@@ -5,6 +5,7 @@
 #include "graph/GraphFilter.h"
 #include "graph/SortFilter.h"
 #include "support/FakeFilter.h"
+#include "support/TaskMemorySpy.h"
 
 #include <gtest/gtest.h>
 
@@ -164,6 +165,8 @@ TEST(FilterData, NoReaderLeavesTheRecordAndOursAgreesWithThePlatforms)
     std::mt19937 random(20261207);
     const ULONGLONG end = ::GetTickCount64() + 20000;
     int parsed = 0, compared = 0;
+    TaskMemorySpy spy; // every record the platform's parser hands out is given back
+    ASSERT_TRUE(spy.Registered());
     for (int round = 0; round < 20000 && ::GetTickCount64() < end; ++round)
     {
         std::vector<BYTE> record = seeds[(round < 50 ? round : random()) % seeds.size()];
@@ -189,6 +192,7 @@ TEST(FilterData, NoReaderLeavesTheRecordAndOursAgreesWithThePlatforms)
             << "seed " << round;
     }
     ::VirtualFree(pages, 0, MEM_RELEASE);
+    EXPECT_EQ(0u, spy.Outstanding()) << "task-memory blocks not freed";
     EXPECT_GT(parsed, 50);
     EXPECT_EQ(seeds.size() - 1, static_cast<size_t>(compared)) << "every seed but the category flag is whole";
 }
