@@ -2,7 +2,11 @@
 # `make run`:  set up, build, start the player (a screenshot under Xvfb without a display).
 # `make bench`: build and print every benchmark's figures.
 # `make dist`:  build both programs in release form and pack them for Windows users into dist/.
-.PHONY: all deps build build-x86_64 build-i686 style test run bench dist clean
+# `make fuzz`:  fuzz the FilterData readers natively: `make fuzz SECONDS=600 CORPUS=build/fuzz/corpus`.
+.PHONY: all deps build build-x86_64 build-i686 style test run bench dist fuzz clean
+
+SECONDS ?= 60
+CORPUS ?= build/fuzz/corpus
 
 all: build
 
@@ -23,8 +27,12 @@ style: deps
 	@tools/style-gate
 
 test: build style
+	tools/run-fuzz 20 build/fuzz/corpus
 	ctest --preset x86_64
 	ctest --preset i686
+
+fuzz: deps
+	@tools/run-fuzz $(SECONDS) $(CORPUS)
 
 dist: deps
 	@tools/make-dist

@@ -30,15 +30,8 @@ const std::tuple<int, const wchar_t*, const wchar_t*, DWORD, RECT> kControls[] =
 TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
 {
     // The template as it shows without a receiver, whatever the machine has attached.
-    struct NoReceiver
-    {
-        NoReceiver()
-        {
-            SimulatedReceiver::Instance().Install(
-                {.band = 0, .code = 0, .fault = SimFault::NoReceiver, .faultValue = 0, .interfaces = {}});
-        }
-        ~NoReceiver() { SimulatedReceiver::Instance().Uninstall(); }
-    } noReceiver;
+    SimulatedReceiver::Instance().Install(
+        {.band = 0, .code = 0, .fault = SimFault::NoReceiver, .faultValue = 0, .interfaces = {}});
     CWavelarkPlayerDlg dialog;
     const INT_PTR result = RunModal(
         dialog,
@@ -135,6 +128,7 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
         });
     EXPECT_EQ(std::make_tuple(static_cast<INT_PTR>(IDOK), 1, std::string("90.0")),
               std::make_tuple(result, dialog.m_band, std::string(dialog.m_editText.GetString())));
+    SimulatedReceiver::Instance().Uninstall();
 }
 
 // The shell as the tray code sees it: every call recorded, answers scripted.

@@ -17,10 +17,7 @@ reports()
 {
     local token
     for token in "$@"; do
-        case $token in
-            Q) echo "00 80 00 00 00 00 00" ;;
-            *) echo "00 C0 ${token%%:*} ${token:3:2} ${token:5:2} 00 00" ;;
-        esac
+        if [ "$token" = Q ]; then echo "00 80 00 00 00 00 00"; else echo "00 C0 ${token%%:*} ${token:3:2} ${token:5:2} 00 00"; fi
     done
 }
 
@@ -50,13 +47,28 @@ row()
     fi
 }
 
+# Each action is one exchange: the tune command, when the text is valid, and a query. AM codes
+# are kHz + 450, FM codes the tenths of a MHz + 107, times 8.
 row "start-up shows the report" "--start FM:87.9" "" "87.9 FM" Q
+row "start-up on AM" "--start AM:1710" "" "1710 AM" Q
 row "the upper arrow" "--start FM:87.9" "up" "88.0 FM" Q 02:1ED8 Q
-row "the lower arrow at the bottom of AM" "--start AM:522" "down" "522 AM" Q 12:03CC Q
-row "each band remembers its frequency" "--start FM:88.0" "am fm" "88.0 FM" Q 12:03CC Q 02:1ED8 Q
+row "the top of FM stays" "--start FM:107.9" "up" "107.9 FM" Q 02:2510 Q
+row "the bottom of FM stays" "--start FM:83.3" "down" "83.3 FM" Q 02:1D60 Q
+row "AM steps by one kHz" "--start AM:522" "up up" "524 AM" Q 12:03CD Q 12:03CE Q
+row "the top of AM stays" "--start AM:1710" "up" "1710 AM" Q 12:0870 Q
+row "the bottom of AM stays" "--start AM:522" "down" "522 AM" Q 12:03CC Q
+row "out-of-band FM sends only queries" "--start FM:76.0" "up down" "76.0 FM" Q Q Q Q Q
+row "a refused step's spare answer is not shown later" "--start FM:76.0" "up fm" "87.9 FM" Q Q Q 02:1ED0 Q
+row "typed FM gets a decimal" "--start FM:87.9" "type:90" "90.0 FM" Q 02:1F78 Q
+row "typed top of FM" "--start FM:87.9" "type:107.9" "107.9 FM" Q 02:2510 Q
+row "typed AM loses leading zeros" "--start AM:522" "type:0954" "954 AM" Q 12:057C Q
+row "typed AM out of band restores" "--start AM:550" "type:2000" "550 AM" Q 12:03E8 Q
+row "typed point in AM restores" "--start AM:550" "type:88.5" "550 AM" Q 12:03E8 Q
 # Closing with the focus in the edit applies its text once more, as leaving the edit always does.
 row "Enter tunes the typed text" "--start FM:87.9" "enter:100" "100.0 FM" Q 02:2298 Q 02:2298 Q
-row "a refused step's spare answer is not shown later" "--start FM:76.0" "up fm" "87.9 FM" Q Q Q 02:1ED0 Q
+row "Enter at the bottom of AM" "--start AM:550" "enter:522" "522 AM" Q 12:03CC Q 12:03CC Q
+row "each band remembers its frequency" "--start FM:88.0" "am fm" "88.0 FM" Q 12:03CC Q 02:1ED8 Q
+row "AM while on AM jumps to 522" "--start AM:550" "am" "522 AM" Q 12:03CC Q
 row "a receiver that never answers" "--fault silent" "up" " AM" Q
 row "a receiver that refuses writes" "--fault write-fails" "up" " AM"
 row "an answer of status 1" "--fault status:1" "" " AM" Q

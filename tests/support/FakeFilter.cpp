@@ -24,7 +24,7 @@ AM_MEDIA_TYPE TypeOf(const TypePair& pair)
 template <class Enum, class Item> class HollowEnumerator final : public ComObject<Enum>
 {
   public:
-    static HRESULT Make(REFIID iid, Enum** made) { return *made = new HollowEnumerator(iid), S_OK; }
+    static HRESULT Make(Enum** made) { return *made = new HollowEnumerator(), S_OK; }
 
     STDMETHODIMP Next(ULONG, Item** items, ULONG* fetched) override
     {
@@ -35,13 +35,10 @@ template <class Enum, class Item> class HollowEnumerator final : public ComObjec
     }
     STDMETHODIMP Skip(ULONG) override { return S_OK; }
     STDMETHODIMP Reset() override { return S_OK; }
-    STDMETHODIMP Clone(Enum** clone) override { return Make(m_iid, clone); }
+    STDMETHODIMP Clone(Enum** clone) override { return Make(clone); }
 
   private:
-    explicit HollowEnumerator(REFIID iid) : m_iid(iid) {}
-    void* Find(REFIID iid) override { return iid == m_iid ? static_cast<Enum*>(this) : nullptr; }
-
-    IID m_iid;
+    void* Find(REFIID iid) override { return iid == __uuidof(Enum) ? static_cast<Enum*>(this) : nullptr; }
 };
 
 class FakePinObject final : public PinBase, public IStreamBuilder
@@ -66,7 +63,7 @@ class FakePinObject final : public PinBase, public IStreamBuilder
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override
     {
         if (m_shape.typesGiveNothing)
-            return HollowEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>::Make(IID_IEnumMediaTypes, types);
+            return HollowEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>::Make(types);
         return PinBase::EnumMediaTypes(types);
     }
     STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilder; }
@@ -109,7 +106,7 @@ class FakeFilter final : public FilterBase
         // Only its first pin list is hollow: the platform's own graph, which lists the pins of a
         // filter it removes, trusts an S_OK as the player once did.
         if (m_shape.pinsGiveNothing && !m_pinsListed++)
-            return HollowEnumerator<IEnumPins, IPin>::Make(IID_IEnumPins, pins);
+            return HollowEnumerator<IEnumPins, IPin>::Make(pins);
         return m_shape.enumPinsFails ? (*pins = nullptr, E_FAIL) : FilterBase::EnumPins(pins);
     }
     STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override

@@ -1,7 +1,8 @@
 // wavelark_probe.exe: acts on a running player's dialog from outside, as a user's input would,
 // and prints what the dialog then shows, for the scenarios and the listening test that run the
 // shipping programs:
-//   wavelark_probe [--every MS] [ACTION...]    up, down, am, fm, play, stop, enter:TEXT, close
+//   wavelark_probe [--every MS] [ACTION...]
+//       up, down, am, fm, play, stop, close; enter:TEXT typed and Enter; type:TEXT typed and Tab
 // Each action is sent, not posted, so it returns once the dialog has run the exchange it causes.
 // Prints "TEXT BAND": the frequency edit's text and "AM", "FM" or "-" for the checked button.
 // With --every, the actions start MS apart and up to 50 ms more, so that they do not fall in step
@@ -42,15 +43,19 @@ void Click(HWND control, int quartersDown)
     ::SendMessageW(control, WM_LBUTTONUP, 0, at);
 }
 
-// A click into the frequency edit, its whole text typed over, then Enter.
-void Enter(HWND dialog, const std::string& text)
+// A click into the frequency edit, its whole text typed over, then Enter or the focus moved on
+// as Tab moves it.
+void Type(HWND dialog, const std::string& text, bool enter)
 {
     HWND edit = ::GetDlgItem(dialog, IDC_FREQ_EDIT);
     Click(edit, 2);
     ::SendMessageW(edit, EM_SETSEL, 0, -1);
     for (char c : text)
         ::SendMessageW(edit, WM_CHAR, static_cast<WPARAM>(c), 1);
-    ::SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    if (enter)
+        ::SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    else
+        ::SendMessageW(dialog, WM_NEXTDLGCTL, 0, FALSE);
 }
 
 bool Act(HWND dialog, const std::string& action)
@@ -62,8 +67,8 @@ bool Act(HWND dialog, const std::string& action)
         click(action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM);
     else if (action == "play" || action == "stop")
         click(action == "play" ? IDC_PLAY : IDC_STOP);
-    else if (action.rfind("enter:", 0) == 0)
-        Enter(dialog, action.substr(6));
+    else if (action.rfind("enter:", 0) == 0 || action.rfind("type:", 0) == 0)
+        Type(dialog, action.substr(action.find(':') + 1), action[0] == 'e');
     else if (action == "close")
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
     else
@@ -76,10 +81,8 @@ std::string Shown(HWND dialog)
     // Sent: GetWindowText does not ask another process's controls for their text.
     char text[64] = {};
     ::SendMessageA(::GetDlgItem(dialog, IDC_FREQ_EDIT), WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
-    const char* band = ::IsDlgButtonChecked(dialog, IDC_RADIO_FM) == BST_CHECKED   ? "FM"
-                       : ::IsDlgButtonChecked(dialog, IDC_RADIO_AM) == BST_CHECKED ? "AM"
-                                                                                   : "-";
-    return std::string(text) + " " + band;
+    const bool fm = ::IsDlgButtonChecked(dialog, IDC_RADIO_FM), am = ::IsDlgButtonChecked(dialog, IDC_RADIO_AM);
+    return std::string(text) + (fm ? " FM" : am ? " AM" : " -");
 }
 
 double Seconds()
@@ -100,7 +103,7 @@ int main(int argc, char** argv)
     HWND dialog = FindDialog();
     if (!dialog)
         return std::fprintf(stderr, "wavelark_probe: no player dialog\n"), 1;
-    std::string shown = Shown(dialog);
+    std::string shown = Shown(dialog); // closing: what the dialog showed last
     double due = Seconds();
     unsigned jitter = 12345; // a fixed sequence, the same in every run
     for (int i = first; i < argc; ++i)
@@ -108,16 +111,13 @@ int main(int argc, char** argv)
         if (every)
         {
             jitter = jitter * 1103515245 + 12345;
-            due += (every + (jitter >> 16) % 50) / 1000.0;
-            while (Seconds() < due)
+            for (due += (every + (jitter >> 16) % 50) / 1000.0; Seconds() < due;)
                 ::Sleep(1);
             std::printf("%s %.6f\n", argv[i], Seconds());
         }
-        if (std::string(argv[i]) != "close")
-            shown.clear();
         if (!Act(dialog, argv[i]))
             return std::fprintf(stderr, "wavelark_probe: unknown action %s\n", argv[i]), 2;
-        if (shown.empty())
+        if (std::string(argv[i]) != "close")
             shown = Shown(dialog);
     }
     std::printf("%s\n", shown.c_str());

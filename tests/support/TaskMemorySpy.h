@@ -51,14 +51,12 @@ class TaskMemorySpy final : public IMallocSpy
         return block;
     }
     STDMETHODIMP_(void) PostFree(BOOL) override {}
-    // A reallocated block is the old one freed and a new one made.
+    // Nothing it watches reallocates.
     STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** moved, BOOL) override
     {
-        (void)PreFree(block, TRUE);
-        *moved = block;
-        return size;
+        return *moved = block, size;
     }
-    STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return PostAlloc(block); }
+    STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return block; }
     STDMETHODIMP_(void*) PreGetSize(void* block, BOOL) override { return block; }
     STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
     STDMETHODIMP_(void*) PreDidAlloc(void* block, BOOL) override { return block; }
