@@ -1,6 +1,7 @@
 // wavelark_receiver.exe: installs the virtual receiver and sets and reads it through its vendor
 // feature report, for the tests, `make run` and a maintainer's test machine.
 //   install INF                      the root device and its driver, once
+//   remove                           the root device gone, as a receiver unplugged (install brings it back)
 //   set [--start BAND:FREQ] [--fault MODE]
 //                                    a fresh start: tuned there, showing the fault, log empty
 //   state                            what it is tuned to and how many reports it received
@@ -56,6 +57,17 @@ int Install(const char* inf)
     BOOL reboot = FALSE;
     if (!::UpdateDriverForPlugAndPlayDevicesA(nullptr, kHardwareIds, infPath, INSTALLFLAG_FORCE, &reboot))
         return Fail("cannot install the driver: error " + std::to_string(::GetLastError()));
+    return 0;
+}
+
+int Remove()
+{
+    UniqueDeviceList devices(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    SP_DEVINFO_DATA device = {sizeof(device), {}, 0, 0};
+    if (!::SetupDiOpenDeviceInfoA(devices.Get(), kInstanceId, nullptr, 0, &device))
+        return 0; // gone already
+    if (!::SetupDiCallClassInstaller(DIF_REMOVE, devices.Get(), &device))
+        return Fail("cannot remove the root device: error " + std::to_string(::GetLastError()));
     return 0;
 }
 
@@ -181,11 +193,13 @@ int main(int argc, char** argv)
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "install" && argc == 3)
         return Install(argv[2]);
+    if (command == "remove")
+        return Remove();
     ReceiverDevice device;
     const bool known = command == "set" || command == "state" || command == "log" || command == "wait-received";
     if (!known)
-        return Fail("usage: wavelark_receiver install INF | set [--start BAND:FREQ] [--fault MODE] | state | log | "
-                    "wait-received COUNT [MS]");
+        return Fail("usage: wavelark_receiver install INF | remove | set [--start BAND:FREQ] [--fault MODE] | state | "
+                    "log | wait-received COUNT [MS]");
     // Just after the prefix starts, its device host may still be loading the driver.
     for (int tries = 0; !device.Open() && tries < 100; ++tries)
         ::Sleep(100);

@@ -22,19 +22,21 @@ reports()
 }
 
 status=0
-# row NAME "SET ARGUMENTS" "ACTIONS" "SHOWN" REPORTS...
+# row NAME "SET ARGUMENTS" "ACTIONS" "SHOWN" REPORTS...; "removed" for SET ARGUMENTS: no receiver
+# at all while the player runs, installed again after
 row()
 {
     local name=$1 settings=$2 actions=$3 want=$4 shown
     shift 4
     # shellcheck disable=SC2086
-    run "$tools/wavelark_receiver.exe" set $settings
+    if [ "$settings" = removed ]; then run "$tools/wavelark_receiver.exe" remove; else run "$tools/wavelark_receiver.exe" set $settings; fi
     run "$player" >"$work/player.log" &
     local pid=$!
     # shellcheck disable=SC2086
     shown=$(run "$tools/wavelark_probe.exe" $actions close | tr -d '\r')
     for _ in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
     kill $pid 2>/dev/null && echo "FAIL: $name: the player did not end" && status=1
+    [ "$settings" != removed ] || run "$tools/wavelark_receiver.exe" install "Z:${tools//\//\\}\\wavelark_receiver.inf"
     run "$tools/wavelark_receiver.exe" log | tr -d '\r' >"$work/received"
     if [ "$shown" != "$want" ]; then
         echo "FAIL: $name: shows '$shown', not '$want'"
@@ -74,5 +76,6 @@ row "a receiver that refuses writes" "--fault write-fails" "up" " AM"
 row "an answer of status 1" "--fault status:1" "" " AM" Q
 row "an answer of an unknown band" "--fault band:0x55" "" " AM" Q
 row "unplugged after one answer" "--start AM:1000 --fault unplug-after:1" "up" "1000 AM" Q
+row "no receiver" removed "up fm" "87.9 FM"
 [ $status -eq 0 ] && echo "every scenario as expected"
 exit $status
