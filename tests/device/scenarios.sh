@@ -78,8 +78,6 @@ row "an answer of an unknown band" "--fault band:0x55" "" " AM" Q
 row "unplugged after one answer" "--start AM:1000 --fault unplug-after:1" "up" "1000 AM" Q
 row "no receiver" removed "up fm" "87.9 FM"
 # Starts the receiver's 16-bit code cannot hold are refused before anything changes.
-for start in FM:808.5 FM:nan FM:-1 AM:65086 AM:522.5; do
-    ! run "$tools/wavelark_receiver.exe" set --start "$start" || { echo "FAIL: --start $start accepted"; status=1; }
-done
+for start in FM:808.5 FM:nan FM:-1 AM:65086 AM:522.5; do ! run "$tools/wavelark_receiver.exe" set --start "$start" || { echo "FAIL: --start $start accepted"; status=1; }; done
 [ $status -eq 0 ] && echo "every scenario as expected"
 exit $status
