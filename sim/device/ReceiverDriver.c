@@ -6,6 +6,7 @@
 #include "sim/device/HidMinidriver.h"
 
 /* Vendor page 0xFF00: six input bytes, six output bytes and the feature report's bytes. */
+/* clang-format off */
 static const UCHAR kReportDescriptor[] = {
     0x06, 0x00, 0xFF,                   /* usage page (vendor 0xFF00) */
     0x09, 0x01,                         /* usage (1) */
@@ -24,6 +25,7 @@ static const UCHAR kReportDescriptor[] = {
     0xB1, 0x02,                         /*   feature (data, variable, absolute) */
     0xC0,                               /* end collection */
 };
+/* clang-format on */
 
 static const WCHAR kManufacturer[] = L"WaveLARK";
 static const WCHAR kProduct[] = L"WaveLARK USB AM/FM Radio";
@@ -164,17 +166,20 @@ static NTSTATUS NTAPI InternalIoctl(PDEVICE_OBJECT device, PIRP irp)
     {
     case IOCTL_HID_GET_DEVICE_DESCRIPTOR:
     {
-        const HID_DESCRIPTOR descriptor = {
-            sizeof(HID_DESCRIPTOR), HID_HID_DESCRIPTOR_TYPE, 0x0101, 0, 1,
-            {{HID_REPORT_DESCRIPTOR_TYPE, sizeof(kReportDescriptor)}}};
+        const HID_DESCRIPTOR descriptor = {sizeof(HID_DESCRIPTOR),
+                                           HID_HID_DESCRIPTOR_TYPE,
+                                           0x0101,
+                                           0,
+                                           1,
+                                           {{HID_REPORT_DESCRIPTOR_TYPE, sizeof(kReportDescriptor)}}};
         return CopyOut(irp, room, &descriptor, sizeof(descriptor));
     }
     case IOCTL_HID_GET_REPORT_DESCRIPTOR:
         return CopyOut(irp, room, kReportDescriptor, sizeof(kReportDescriptor));
     case IOCTL_HID_GET_DEVICE_ATTRIBUTES:
     {
-        const HID_DEVICE_ATTRIBUTES attributes = {sizeof(HID_DEVICE_ATTRIBUTES), kRcVendorId, kRcProductId,
-                                                  kRcVersion, {0}};
+        const HID_DEVICE_ATTRIBUTES attributes = {
+            sizeof(HID_DEVICE_ATTRIBUTES), kRcVendorId, kRcProductId, kRcVersion, {0}};
         return CopyOut(irp, room, &attributes, sizeof(attributes));
     }
     case IOCTL_HID_GET_STRING:
