@@ -1,25 +1,10 @@
 #include "sim/device/ReceiverDevice.h"
 
-#include <setupapi.h>
-
-// mingw-w64's HID headers declare C functions without C linkage.
-extern "C"
-{
-#include <hidsdi.h>
-}
-
 #include <cstring>
 #include <vector>
 
 namespace
 {
-struct DeviceListTraits
-{
-    using Type = HDEVINFO;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type list) { (void)::SetupDiDestroyDeviceInfoList(list); }
-};
-
 // The interface's path, or an empty text when it cannot be read.
 std::vector<char> PathOf(HDEVINFO devices, SP_DEVICE_INTERFACE_DATA& interfaceData)
 {
@@ -40,7 +25,7 @@ bool ReceiverDevice::Open()
 {
     GUID hidClass;
     ::HidD_GetHidGuid(&hidClass);
-    UniqueResource<DeviceListTraits> devices(
+    UniqueDeviceInfoList devices(
         ::SetupDiGetClassDevsA(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     SP_DEVICE_INTERFACE_DATA interfaceData = {sizeof(interfaceData), {}, 0, 0};
     for (DWORD index = 0; ::SetupDiEnumDeviceInterfaces(devices.Get(), nullptr, &hidClass, index, &interfaceData);

@@ -3,19 +3,12 @@
 // which would reach the player's own read queue.
 #pragma once
 
-#include "framework/Unique.h"
+#include "receiver/ReceiverHandle.h"
 #include "sim/ReceiverCore.h"
 
 #include <windows.h>
 
 #include <array>
-
-struct DeviceFileTraits
-{
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type handle) { (void)::CloseHandle(handle); } // nothing to do if it fails
-};
 
 using ReceiverFeature = std::array<RcByte, kRcFeatureDataBytes>;
 
@@ -36,7 +29,7 @@ class ReceiverDevice
   private:
     bool Set(const ReceiverFeature& feature);
 
-    UniqueResource<DeviceFileTraits> m_file;
+    UniqueReceiverHandle m_file;
 };
 
 // A 32-bit count from the feature report, high byte first.

@@ -6,7 +6,6 @@
 //                                    a fresh start: tuned there, showing the fault, log empty
 //   state                            what it is tuned to and how many reports it received
 //   log                              every output report received, in order, as hex lines
-//   wait-received COUNT [MS]         until COUNT reports arrived (exit 1 after MS, 10000 unless given)
 #include "sim/device/ReceiverDevice.h"
 
 #include <newdev.h>
@@ -23,14 +22,6 @@ namespace
 constexpr char kHardwareIds[] = "root\\VID_077D&PID_627A\0";
 constexpr char kInstanceId[] = "root\\VID_077D&PID_627A\\0";
 
-struct DeviceListTraits
-{
-    using Type = HDEVINFO;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type list) { (void)::SetupDiDestroyDeviceInfoList(list); }
-};
-using UniqueDeviceList = UniqueResource<DeviceListTraits>;
-
 int Fail(const std::string& why)
 {
     std::fprintf(stderr, "wavelark_receiver: %s\n", why.c_str());
@@ -44,7 +35,7 @@ int Install(const char* inf)
     char infPath[MAX_PATH];
     if (!::GetFullPathNameA(inf, MAX_PATH, infPath, nullptr))
         return Fail(std::string("no INF at ") + inf);
-    UniqueDeviceList devices(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    UniqueDeviceInfoList devices(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
     SP_DEVINFO_DATA device = {sizeof(device), {}, 0, 0};
     if (!::SetupDiOpenDeviceInfoA(devices.Get(), kInstanceId, nullptr, 0, &device))
     {
@@ -62,7 +53,7 @@ int Install(const char* inf)
 
 int Remove()
 {
-    UniqueDeviceList devices(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    UniqueDeviceInfoList devices(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
     SP_DEVINFO_DATA device = {sizeof(device), {}, 0, 0};
     if (!::SetupDiOpenDeviceInfoA(devices.Get(), kInstanceId, nullptr, 0, &device))
         return 0; // gone already
@@ -174,18 +165,6 @@ int PrintLog(ReceiverDevice& device)
     return 0;
 }
 
-int WaitReceived(unsigned long count, DWORD milliseconds, ReceiverDevice& device)
-{
-    const ULONGLONG until = ::GetTickCount64() + milliseconds;
-    ReceiverFeature state;
-    while (device.Read(state) && FeatureCount(state, kRcGetReceived) < count)
-    {
-        if (::GetTickCount64() > until)
-            return Fail("only " + std::to_string(FeatureCount(state, kRcGetReceived)) + " reports received");
-        ::Sleep(10);
-    }
-    return 0;
-}
 } // namespace
 
 int main(int argc, char** argv)
@@ -196,10 +175,10 @@ int main(int argc, char** argv)
     if (command == "remove")
         return Remove();
     ReceiverDevice device;
-    const bool known = command == "set" || command == "state" || command == "log" || command == "wait-received";
+    const bool known = command == "set" || command == "state" || command == "log";
     if (!known)
         return Fail("usage: wavelark_receiver install INF | remove | set [--start BAND:FREQ] [--fault MODE] | state | "
-                    "log | wait-received COUNT [MS]");
+                    "log");
     // Just after the prefix starts, its device host may still be loading the driver.
     for (int tries = 0; !device.Open() && tries < 100; ++tries)
         ::Sleep(100);
@@ -209,8 +188,5 @@ int main(int argc, char** argv)
         return Set(argc, argv, device);
     if (command == "state")
         return PrintState(device);
-    if (command == "log")
-        return PrintLog(device);
-    return WaitReceived(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 0,
-                        argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 10000, device);
+    return PrintLog(device);
 }
