@@ -3,11 +3,16 @@
 
     tools/make-icons.py        # rewrites res/WavelarkPlayer.ico and res/Tray.ico
 
-The shapes are drawn at 4x4 supersampling into 32-bit BGRA images with an AND mask.
+The shapes are drawn at 4x4 supersampling into 32-bit BGRA images with an AND mask, one frame
+for each size Windows asks for between 100 % and 300 % (small and large icons, the notification
+area, Explorer); the 256 px frame is stored as PNG, as Windows expects of it.
 """
 import math
 import os
 import struct
+import zlib
+
+SIZES = (16, 20, 24, 32, 40, 48, 256)
 
 SUPER = 4
 
@@ -77,17 +82,26 @@ def receiver(size, wave):
     face = (236, 226, 200)
     accent = (222, 96, 40)
     layers = [
-        (segment(0.30, 0.36, 0.78, 0.04, 0.05 if size > 16 else 0.08), (90, 90, 90)),
+        (segment(0.30, 0.36, 0.78, 0.04, 0.05 if size > 24 else 0.08), (90, 90, 90)),
         (rounded_rect(0.04, 0.32, 0.96, 0.94, 0.12), body),
         (circle(0.30, 0.63, 0.19), face),
-        (ring(0.30, 0.63, 0.13, 0.04 if size > 16 else 0.07), body),
+        (ring(0.30, 0.63, 0.13, 0.04 if size > 24 else 0.07), body),
         (rounded_rect(0.56, 0.44, 0.88, 0.60, 0.03), face),
-        (segment(0.68, 0.46, 0.68, 0.58, 0.05 if size > 16 else 0.08), accent),
+        (segment(0.68, 0.46, 0.68, 0.58, 0.05 if size > 24 else 0.08), accent),
         (circle(0.72, 0.78, 0.08), accent),
     ]
     if wave:
         layers.append((ring(0.78, 0.04, 0.22, 0.06), accent))
     return paint(size, layers)
+
+
+def png(image):
+    size = len(image)
+    raw = b''.join(b'\0' + b''.join(bytes(pixel) for pixel in row) for row in image)
+    chunk = lambda kind, data: (struct.pack('>I', len(data)) + kind + data
+                                + struct.pack('>I', zlib.crc32(kind + data) & 0xFFFFFFFF))
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
 def ico(images):
@@ -97,6 +111,12 @@ def ico(images):
     offset = 6 + 16 * len(images)
     for image in images:
         size = len(image)
+        if size >= 256:
+            blob = png(image)
+            entries += struct.pack('<BBBBHHII', 0, 0, 0, 0, 1, 32, len(blob), offset)
+            blobs += blob
+            offset += len(blob)
+            continue
         pixels = b''.join(bytes((b, g, r, a)) for row in reversed(image) for (r, g, b, a) in row)
         stride = ((size + 31) // 32) * 4
         mask = b''
@@ -117,9 +137,9 @@ def ico(images):
 def main():
     res = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'res')
     with open(os.path.join(res, 'WavelarkPlayer.ico'), 'wb') as out:
-        out.write(ico([receiver(s, wave=False) for s in (16, 32, 48)]))
+        out.write(ico([receiver(s, wave=False) for s in SIZES]))
     with open(os.path.join(res, 'Tray.ico'), 'wb') as out:
-        out.write(ico([receiver(s, wave=True) for s in (16, 32)]))
+        out.write(ico([receiver(s, wave=True) for s in SIZES]))
 
 
 if __name__ == '__main__':
