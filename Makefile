@@ -2,8 +2,9 @@
 # `make run`:  set up, build, start the player (a screenshot under Xvfb without a display).
 # `make bench`: build and print every benchmark's figures.
 # `make dist`:  build both programs in release form and pack them for Windows users into dist/.
+# `make screenshots`: build, then photograph the dialog at four DPIs into docs/scales.png.
 # `make fuzz`:  fuzz the FilterData readers natively: `make fuzz SECONDS=600 CORPUS=build/fuzz/corpus`.
-.PHONY: all deps build build-x86_64 build-i686 style test run bench dist fuzz clean
+.PHONY: all deps build build-x86_64 build-i686 style test run screenshots bench dist fuzz clean
 
 SECONDS ?= 60
 CORPUS ?= build/fuzz/corpus
@@ -39,6 +40,9 @@ dist: deps
 
 run: build-x86_64
 	@tools/run-player build/x86_64/WavelarkPlayerLite.exe
+
+screenshots: build-x86_64
+	@tools/dpi-screenshots build/x86_64/WavelarkPlayerLite.exe docs/scales.png
 
 bench: build
 	@tools/bench

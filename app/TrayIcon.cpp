@@ -8,7 +8,7 @@ namespace
 {
 constexpr UINT kTrayIconId = 0;
 constexpr DWORD kShellRetryMs = 1000;
-constexpr int kMenuAboveCursor = 25;
+constexpr int kMenuAboveCursorAt96Dpi = 25;
 // "通知領域にアイコンを登録できませんでした。", spelt with escapes so that no code page can change it.
 const wchar_t kTrayFailure[] = L"\u901A\u77E5\u9818\u57DF\u306B\u30A2\u30A4\u30B3\u30F3\u3092\u767B\u9332\u3067"
                                L"\u304D\u307E\u305B\u3093\u3067\u3057\u305F\u3002";
@@ -98,7 +98,10 @@ void CWavelarkPlayerDlg::ShowTrayMenu()
     POINT cursor = {};
     (void)os.GetCursorPos(&cursor);
     ::SetForegroundWindow(m_hWnd);
-    (void)os.TrackPopupMenu(::GetSubMenu(menu, 0), 0, cursor.x, cursor.y - kMenuAboveCursor, 0, m_hWnd, nullptr);
+    (void)os.TrackPopupMenu(
+        ::GetSubMenu(menu, 0), 0, cursor.x,
+        cursor.y - ::MulDiv(kMenuAboveCursorAt96Dpi, static_cast<int>(WindowDpi()), USER_DEFAULT_SCREEN_DPI), 0, m_hWnd,
+        nullptr);
     // The menu must see a message after it closes, or it may not close the next time.
     PostMessage(WM_NULL);
     ::DestroyMenu(menu);

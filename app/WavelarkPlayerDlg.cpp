@@ -29,13 +29,17 @@ const MessageMapEntry<CWavelarkPlayerDlg> CWavelarkPlayerDlg::kMessageMap[] = {
     {WM_COMMAND, 0, kIdTrayExit, &CWavelarkPlayerDlg::OnTrayExit},
     {WM_KEYDOWN, 0, 0, &CWavelarkPlayerDlg::OnKeyDown},
     {WM_COMMAND, EN_SETFOCUS, IDC_FREQ_EDIT, &CWavelarkPlayerDlg::OnEditSetFocus},
+    {WM_DPICHANGED, 0, 0, &CWavelarkPlayerDlg::OnDpiChanged},
 };
 
 CWavelarkPlayerDlg::CWavelarkPlayerDlg(CWnd* parent)
     : CDialog(IDD_WAVELARKPLAYER_DIALOG, parent),
       m_mainIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
-      m_trayIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY))), m_outReport(kReportBufferBytes),
-      m_inReport(kReportBufferBytes)
+      // The notification area shows small icons: the frame drawn for that size.
+      m_trayIcon(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY), IMAGE_ICON,
+                                                 ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                                 LR_SHARED))),
+      m_outReport(kReportBufferBytes), m_inReport(kReportBufferBytes)
 {
 }
 
@@ -64,7 +68,7 @@ BOOL CWavelarkPlayerDlg::OnInitDialog()
     AddAboutItemToSystemMenu();
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_mainIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_mainIcon));
-    SetEditFont();
+    SetEditFont(WindowDpi());
 
     // The receiver's own report fills band and frequency; without a receiver the controls
     // stay as the data exchange left them.
@@ -95,22 +99,34 @@ void CWavelarkPlayerDlg::AddAboutItemToSystemMenu()
     ::AppendMenuW(systemMenu, MF_STRING, kIdAboutCommand, text);
 }
 
-void CWavelarkPlayerDlg::SetEditFont()
+// Per-window DPI came with Windows 10 (1607); before it every window has the system's.
+UINT CWavelarkPlayerDlg::WindowDpi() const
+{
+    using GetDpiForWindowCall = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowCall>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (const UINT dpi = getDpiForWindow ? getDpiForWindow(m_hWnd) : 0)
+        return dpi;
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
+}
+
+// The edit's font is the program's own, so the platform does not scale it with the dialog's.
+void CWavelarkPlayerDlg::SetEditFont(UINT dpi)
 {
     LOGFONTW face = {};
-    HDC screen = ::GetDC(nullptr);
-    face.lfHeight = -::MulDiv(kEditFontTenthsOfPoint, ::GetDeviceCaps(screen, LOGPIXELSY), 720);
-    ::ReleaseDC(nullptr, screen);
+    face.lfHeight = -::MulDiv(kEditFontTenthsOfPoint, static_cast<int>(dpi), 720);
     face.lfCharSet = DEFAULT_CHARSET;
     ::lstrcpynW(face.lfFaceName, kEditFontFace, LF_FACESIZE);
     // The rich edit copies the font's attributes; the font object itself goes at return.
     UniqueGdiObject font(::CreateFontIndirectW(&face));
     m_edit.SetFont(static_cast<HFONT>(font.Get()), TRUE);
 
-    // Wine's rich edit takes its text area from the control's outer size at creation and
-    // corrects it only when the size changes: its right-aligned text ran under the border.
-    // A one-pixel round trip of the size mends that; on Windows, whose text area is right
-    // already, nothing changes, and the dialog is not shown yet.
+    // Wine's rich edit takes its text area from the control's outer size and corrects it only
+    // when the size changes: its right-aligned text ran under the border. A one-pixel round
+    // trip of the size mends that; on Windows, whose text area is right already, nothing changes.
     RECT outer = {};
     ::GetWindowRect(m_edit.m_hWnd, &outer);
     const int width = outer.right - outer.left;
@@ -118,6 +134,14 @@ void CWavelarkPlayerDlg::SetEditFont()
     constexpr UINT kResizeOnly = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
     ::SetWindowPos(m_edit.m_hWnd, nullptr, 0, 0, width + 1, height, kResizeOnly);
     ::SetWindowPos(m_edit.m_hWnd, nullptr, 0, 0, width, height, kResizeOnly);
+}
+
+// Moved to a monitor of another DPI: the platform lays the dialog and its controls out again,
+// and the program makes its own font again at the new size.
+void CWavelarkPlayerDlg::OnDpiChanged(UINT dpi, LPARAM)
+{
+    Default();
+    SetEditFont(LOWORD(dpi));
 }
 
 void CWavelarkPlayerDlg::OnSysCommand(UINT id, LPARAM)

@@ -156,6 +156,7 @@ class CWavelarkPlayerDlg : public CDialog
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     void OnOkCommand();
+    void OnDpiChanged(UINT dpi, LPARAM suggestedRect);
 
     // Tuning controls.
     void OnSpinDeltaPos(NMHDR* notification, LRESULT* result);
@@ -181,7 +182,8 @@ class CWavelarkPlayerDlg : public CDialog
   private:
     void OpenReceiverInterface(const char* devicePath);
     void AddAboutItemToSystemMenu();
-    void SetEditFont();
+    UINT WindowDpi() const;
+    void SetEditFont(UINT dpi);
 
     static const MessageMapEntry<CWavelarkPlayerDlg> kMessageMap[];
 };

@@ -1,5 +1,6 @@
 #include "app/WavelarkPlayerDlg.h"
 #include "framework/OsCalls.h"
+#include "framework/Unique.h"
 #include "res/resource.h"
 #include "sim/SimulatedReceiver.h"
 #include "support/ModalDriver.h"
@@ -8,6 +9,7 @@
 
 #include <richedit.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -25,8 +27,25 @@ const std::tuple<int, const wchar_t*, const wchar_t*, DWORD, RECT> kControls[] =
     {IDC_STATIC, L"Static", L"Tune", SS_LEFT | WS_GROUP, {7, 7, 51, 10}},
 };
 
-// The dialog as the user meets it: every control where the template places it, AM checked, the
-// About box modal from the system menu, and OK reading the controls back.
+// The DPI the run was started at (tests/app/scales.sh), 96 without one.
+const int kRunDpi = std::getenv("WAVELARK_DPI") ? std::atoi(std::getenv("WAVELARK_DPI")) : 96;
+
+// Width of `text` in `font`, or in `window`'s own.
+int TextWidth(HWND window, const wchar_t* text, HFONT font = nullptr)
+{
+    HDC dc = ::GetDC(window);
+    const HGDIOBJ old =
+        ::SelectObject(dc, font ? font : reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
+    SIZE size = {};
+    ::GetTextExtentPoint32W(dc, text, ::lstrlenW(text), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(window, dc);
+    return size.cx;
+}
+
+// The dialog as the user meets it, at the run's DPI: laid out at that DPI, every control where
+// the template places it with its whole text in view, AM checked, the About box modal from the
+// system menu, and OK reading the controls back.
 TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
 {
     // The template as it shows without a receiver, whatever the machine has attached.
@@ -37,6 +56,21 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
         dialog,
         [&](HWND window)
         {
+            LOGFONTW font = {};
+            ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)), sizeof(font), &font);
+            RECT size = {0, 0, 127, 87}, client = {};
+            ::MapDialogRect(window, &size);
+            ::GetClientRect(window, &client);
+            EXPECT_EQ(std::make_tuple(-::MulDiv(9, kRunDpi, 72), size.right, size.bottom),
+                      std::make_tuple(font.lfHeight, client.right, client.bottom));
+            // The caption beside the icon and three caption buttons.
+            NONCLIENTMETRICSW metrics = {};
+            metrics.cbSize = sizeof(metrics);
+            ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+            UniqueGdiObject captionFont(::CreateFontIndirectW(&metrics.lfCaptionFont));
+            EXPECT_LE(TextWidth(window, L"WavelarkPlayerLite", static_cast<HFONT>(captionFont.Get())) +
+                          ::GetSystemMetrics(SM_CXSMICON) + 3 * ::GetSystemMetrics(SM_CXSIZE),
+                      client.right);
             EXPECT_EQ(L"WavelarkPlayerLite", WindowText(window));
             EXPECT_TRUE(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
             EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
@@ -63,6 +97,12 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
                 ::GetWindowRect(control, &actual);
                 ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
                 EXPECT_EQ(std::make_pair(expected.left, expected.top), std::make_pair(actual.left, actual.top));
+                // The whole text in view: a radio button's beside its box, a push button's inside its edges.
+                const int room = actual.right - actual.left -
+                                 ((style & BS_TYPEMASK) == BS_AUTORADIOBUTTON ? ::GetSystemMetrics(SM_CXMENUCHECK)
+                                  : std::wstring(className) == L"Button"      ? 2 * ::GetSystemMetrics(SM_CXEDGE)
+                                                                              : 0);
+                EXPECT_LE(TextWidth(control, text), room);
                 control = ::GetWindow(control, GW_HWNDNEXT);
             }
             EXPECT_EQ(nullptr, control) << "no control beyond the template's";
@@ -84,12 +124,19 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
             CHARFORMATW format = {};
             format.cbSize = sizeof(format);
             ::SendMessageW(edit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
-            EXPECT_STREQ(L"ＭＳ ゴシック", format.szFaceName);
-            // The widest frequency, right-aligned, ends inside the edit's border.
-            ::SetWindowTextW(edit, L"107.9");
-            RECT client = {};
+            EXPECT_EQ(std::make_pair(std::wstring(L"ＭＳ ゴシック"), 180L),
+                      std::make_pair(std::wstring(format.szFaceName), format.yHeight))
+                << "9 points at every DPI";
+            // Every width of frequency, right-aligned, whole inside the edit's border.
             ::GetClientRect(edit, &client);
-            EXPECT_LE(static_cast<short>(LOWORD(::SendMessageW(edit, EM_POSFROMCHAR, 5, 0))), client.right);
+            for (const std::wstring frequency : {L"88.0", L"107.9", L"1710"})
+            {
+                ::SetWindowTextW(edit, frequency.c_str());
+                const LRESULT first = ::SendMessageW(edit, EM_POSFROMCHAR, 0, 0);
+                const LRESULT end = ::SendMessageW(edit, EM_POSFROMCHAR, frequency.size(), 0);
+                EXPECT_TRUE(static_cast<short>(LOWORD(first)) >= 0 && static_cast<short>(LOWORD(end)) <= client.right)
+                    << frequency;
+            }
             const LRESULT icon = ::SendMessageW(window, WM_GETICON, ICON_BIG, 0);
             EXPECT_EQ(std::make_tuple(true, icon, icon),
                       std::make_tuple(icon != 0, ::SendMessageW(window, WM_GETICON, ICON_SMALL, 0),
@@ -121,6 +168,12 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
                 EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
                 EXPECT_TRUE(::IsWindowEnabled(window));
             }
+            // Moved to a monitor of twice the DPI, the edit's font is made again for it.
+            ::GetWindowRect(window, &size); // where it is: the suggested place
+            ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(2 * kRunDpi, 2 * kRunDpi),
+                           reinterpret_cast<LPARAM>(&size));
+            ::SendMessageW(edit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+            EXPECT_EQ(360, format.yHeight) << "twice the pixels, at the platform's DPI";
             ::SetWindowTextW(edit, L"90.0");
             ::CheckRadioButton(window, IDC_RADIO_AM, IDC_RADIO_FM, IDC_RADIO_FM);
             ::PostMessageW(window, WM_COMMAND, IDOK, 0);
@@ -201,9 +254,11 @@ TEST(Tray, MinimiseHidesIntoTheTrayAndTheIconBringsTheWindowBack)
                                            std::string("WavelarkPlayer")),
                            std::make_tuple(added.cbSize, added.hWnd, added.uID, added.uFlags, added.uCallbackMessage,
                                            std::string(added.szTip)));
-                 EXPECT_NE(nullptr, added.hIcon);
-                 EXPECT_NE(::SendMessageW(window, WM_GETICON, ICON_BIG, 0), reinterpret_cast<LRESULT>(added.hIcon))
-                     << "the tray has an icon of its own";
+                 ICONINFO tray = {};
+                 BITMAP frame = {};
+                 ASSERT_TRUE(::GetIconInfo(added.hIcon, &tray) && ::GetObjectW(tray.hbmColor, sizeof(frame), &frame));
+                 ::DeleteObject(tray.hbmColor), ::DeleteObject(tray.hbmMask);
+                 EXPECT_EQ(::GetSystemMetrics(SM_CXSMICON), frame.bmWidth) << "the frame the shell asks for";
                  // Button-up, double-click and middle-button messages do nothing by themselves.
                  for (LPARAM mouse : {WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_MBUTTONDOWN, WM_RBUTTONUP})
                      EXPECT_TRUE(CallsOf(window, 0x8001, 0, mouse).empty()) << mouse;
@@ -213,10 +268,11 @@ TEST(Tray, MinimiseHidesIntoTheTrayAndTheIconBringsTheWindowBack)
                  // A restarted shell gets the icon again, even while the window shows.
                  EXPECT_EQ(std::vector<DWORD>{NIM_ADD},
                            CallsOf(window, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0));
-                 // The menu opens 25 pixels above the cursor.
+                 // The menu opens 25 pixels above the cursor at 96 DPI, more in proportion above it.
                  EXPECT_TRUE(CallsOf(window, 0x8001, 0, WM_RBUTTONDOWN).empty());
                  ASSERT_EQ(1u, FakeShell::menus.size());
-                 EXPECT_EQ(std::make_pair(300L, 375L), std::make_pair(FakeShell::menus[0].x, FakeShell::menus[0].y));
+                 EXPECT_EQ(std::make_pair(300L, 400L - ::MulDiv(25, kRunDpi, 96)),
+                           std::make_pair(FakeShell::menus[0].x, FakeShell::menus[0].y));
 
                  FakeShell::failures = {ERROR_TIMEOUT, ERROR_TIMEOUT, ERROR_TIMEOUT, ERROR_TIMEOUT};
                  EXPECT_EQ((std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY, NIM_ADD}),
