@@ -63,7 +63,7 @@ BOOL CWavelarkPlayerDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
     m_edit.SetEventMask(m_edit.GetEventMask() | kEditEventMask);
-    ForwardEditEnterToDialog();
+    HandEditKeysToDialog();
     ListAudioInputDevices();
     AddAboutItemToSystemMenu();
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_mainIcon));

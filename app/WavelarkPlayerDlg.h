@@ -168,7 +168,7 @@ class CWavelarkPlayerDlg : public CDialog
     void OnKeyDown(UINT key, UINT repeatCount, UINT flags);
     void ApplyEditText();
     void SwitchToBand(int band, const CString& lastOfBand, CString& lastOfOther, const char* defaultText);
-    void ForwardEditEnterToDialog();
+    void HandEditKeysToDialog();
 
     // Play, Stop and the keep-awake timer.
     void OnPlay();

@@ -10,31 +10,63 @@
 namespace
 {
 constexpr double kFmStep = 0.1;
-constexpr UINT_PTR kEnterSubclassId = 1;
+constexpr UINT_PTR kEditKeysSubclassId = 1;
+int g_wheelTurned = 0; // a wheel's part of a notch, kept until it makes a whole one
+
+// The arrows' own notification, handed to the dialog as the up-down control sends it.
+void StepAsTheArrows(HWND edit, bool up)
+{
+    HWND dialog = ::GetParent(edit);
+    NMUPDOWN step = {};
+    step.hdr.hwndFrom = ::GetDlgItem(dialog, IDC_SPIN);
+    step.hdr.idFrom = IDC_SPIN;
+    step.hdr.code = static_cast<UINT>(UDN_DELTAPOS);
+    step.iDelta = up ? -1 : 1;
+    ::SendMessageW(dialog, WM_NOTIFY, IDC_SPIN, reinterpret_cast<LPARAM>(&step));
+}
 
 // A single-line edit leaves Enter to the dialog manager, which would click the default button
 // (Play). Enter typed in the frequency edit is meant to apply the text, so the edit asks for it
-// and hands it to the dialog as a key-down of its own.
-LRESULT CALLBACK ForwardEnter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+// and hands it to the dialog as a key-down of its own. Up, Down and each notch of the wheel step
+// the frequency as the arrows do.
+LRESULT CALLBACK HandOverKeys(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
 {
-    if (message == WM_GETDLGCODE && wParam == VK_RETURN)
-        return ::DefSubclassProc(edit, message, wParam, lParam) | DLGC_WANTMESSAGE;
+    if (message == WM_GETDLGCODE)
+        return ::DefSubclassProc(edit, message, wParam, lParam) | DLGC_WANTARROWS |
+               (wParam == VK_RETURN ? DLGC_WANTMESSAGE : 0);
     if (message == WM_KEYDOWN && wParam == VK_RETURN)
     {
         ::SendMessageW(::GetParent(edit), WM_KEYDOWN, wParam, lParam);
         return 0;
     }
+    if (message == WM_KEYDOWN && (wParam == VK_UP || wParam == VK_DOWN))
+    {
+        StepAsTheArrows(edit, wParam == VK_UP);
+        return 0;
+    }
+    if (message == WM_MOUSEWHEEL)
+    {
+        for (g_wheelTurned += GET_WHEEL_DELTA_WPARAM(wParam); g_wheelTurned >= WHEEL_DELTA;
+             g_wheelTurned -= WHEEL_DELTA)
+            StepAsTheArrows(edit, true);
+        for (; g_wheelTurned <= -WHEEL_DELTA; g_wheelTurned += WHEEL_DELTA)
+            StepAsTheArrows(edit, false);
+        return 0;
+    }
     if (message == WM_CHAR && wParam == '\r')
         return 0; // already handled as a key-down
     if (message == WM_NCDESTROY)
-        ::RemoveWindowSubclass(edit, ForwardEnter, kEnterSubclassId);
+    {
+        g_wheelTurned = 0;
+        ::RemoveWindowSubclass(edit, HandOverKeys, kEditKeysSubclassId);
+    }
     return ::DefSubclassProc(edit, message, wParam, lParam);
 }
 } // namespace
 
-void CWavelarkPlayerDlg::ForwardEditEnterToDialog()
+void CWavelarkPlayerDlg::HandEditKeysToDialog()
 {
-    ::SetWindowSubclass(m_edit.m_hWnd, ForwardEnter, kEnterSubclassId, 0);
+    ::SetWindowSubclass(m_edit.m_hWnd, HandOverKeys, kEditKeysSubclassId, 0);
 }
 
 void CWavelarkPlayerDlg::OnSpinDeltaPos(NMHDR* notification, LRESULT* result)

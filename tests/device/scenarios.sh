@@ -69,6 +69,12 @@ row "typed point in AM restores" "--start AM:550" "type:88.5" "550 AM" Q 12:03E8
 # Closing with the focus in the edit applies its text once more, as leaving the edit always does.
 row "Enter tunes the typed text" "--start FM:87.9" "enter:100" "100.0 FM" Q 02:2298 Q 02:2298 Q
 row "Enter at the bottom of AM" "--start AM:550" "enter:522" "522 AM" Q 12:03CC Q 12:03CC Q
+# Up, Down and the wheel over the edit step as the arrows do; a wheel's parts of a notch add up.
+row "the Up key steps as the upper arrow" "--start FM:87.9" "key:up" "88.0 FM" Q 02:1ED8 Q 02:1ED8 Q
+row "the Down key stays at the bottom of AM" "--start AM:522" "key:down" "522 AM" Q 12:03CC Q 12:03CC Q
+row "a wheel notch up" "--start FM:87.9" "wheel:120" "88.0 FM" Q 02:1ED8 Q
+row "a wheel notch down on AM" "--start AM:1000" "wheel:-120" "999 AM" Q 12:05A9 Q
+row "a fine wheel steps once a whole notch" "--start FM:87.9" "wheel:40 wheel:40 wheel:40 wheel:40" "88.0 FM" Q 02:1ED8 Q
 row "each band remembers its frequency" "--start FM:88.0" "am fm" "88.0 FM" Q 12:03CC Q 02:1ED8 Q
 row "AM while on AM jumps to 522" "--start AM:550" "am" "522 AM" Q 12:03CC Q
 row "a receiver that never answers" "--fault silent" "up" " AM" Q

@@ -2,8 +2,9 @@
 // and prints what the dialog then shows, for the scenarios and the listening test that run the
 // shipping programs:
 //   wavelark_probe [--every MS] [ACTION...]
-//       up, down, am, fm, play, stop, close; enter:TEXT typed and Enter; type:TEXT typed and Tab
-// Each action is sent, not posted, so it returns once the dialog has run the exchange it causes.
+//       up, down, am, fm, play, stop, close; enter:TEXT typed and Enter; type:TEXT typed and Tab;
+//       key:up and key:down pressed in the edit; wheel:DELTA turned over the edit
+// Each action returns once the dialog has run the exchange it causes.
 // Prints "TEXT BAND": the frequency edit's text and "AM", "FM" or "-" for the checked button.
 // With --every, the actions start MS apart and up to 50 ms more, so that they do not fall in step
 // with the audio source's 50 ms buffers, and each prints "ACTION SECONDS" as it is sent: the
@@ -45,9 +46,8 @@ void Click(HWND control, int quartersDown)
 
 // A click into the frequency edit, its whole text typed over, then Enter or the focus moved on
 // as Tab moves it.
-void Type(HWND dialog, const std::string& text, bool enter)
+void Type(HWND dialog, HWND edit, const std::string& text, bool enter)
 {
-    HWND edit = ::GetDlgItem(dialog, IDC_FREQ_EDIT);
     Click(edit, 2);
     ::SendMessageW(edit, EM_SETSEL, 0, -1);
     for (char c : text)
@@ -58,17 +58,33 @@ void Type(HWND dialog, const std::string& text, bool enter)
         ::SendMessageW(dialog, WM_NEXTDLGCTL, 0, FALSE);
 }
 
+// Keys and the wheel are posted, as input arrives, so that the dialog's own loop hands them on;
+// a selection posted to the edit behind them takes effect once they have been handled.
+void Post(HWND edit, HWND to, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    ::SendMessageW(edit, EM_SETSEL, 0, 0);
+    ::PostMessageW(to, message, wParam, lParam);
+    ::PostMessageW(edit, EM_SETSEL, 1, 1);
+    for (DWORD waited = 0; LOWORD(::SendMessageW(edit, EM_GETSEL, 0, 0)) != 1 && waited < kShowsUpWithinMs; ++waited)
+        ::Sleep(1);
+}
+
 bool Act(HWND dialog, const std::string& action)
 {
     const auto click = [&](int id) { ::SendMessageW(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); };
-    if (action == "up" || action == "down")
+    HWND edit = ::GetDlgItem(dialog, IDC_FREQ_EDIT);
+    if (action == "key:up" || action == "key:down")
+        Click(edit, 2), Post(edit, edit, WM_KEYDOWN, action == "key:up" ? VK_UP : VK_DOWN, 1);
+    else if (action.rfind("wheel:", 0) == 0) // where the pointer is makes no difference to the edit
+        Post(edit, edit, WM_MOUSEWHEEL, MAKEWPARAM(0, std::atoi(action.c_str() + 6)), 0);
+    else if (action == "up" || action == "down")
         Click(::GetDlgItem(dialog, IDC_SPIN), action == "up" ? 1 : 3);
     else if (action == "am" || action == "fm")
         click(action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM);
     else if (action == "play" || action == "stop")
         click(action == "play" ? IDC_PLAY : IDC_STOP);
     else if (action.rfind("enter:", 0) == 0 || action.rfind("type:", 0) == 0)
-        Type(dialog, action.substr(action.find(':') + 1), action[0] == 'e');
+        Type(dialog, edit, action.substr(action.find(':') + 1), action[0] == 'e');
     else if (action == "close")
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
     else
