@@ -57,7 +57,10 @@ void CWavelarkPlayerDlg::DeleteTrayIcon()
 LRESULT CWavelarkPlayerDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CREATE)
+    {
         m_taskbarCreatedMsg = ::RegisterWindowMessageA("TaskbarCreated");
+        m_comeForwardMsg = ::RegisterWindowMessageW(kComeForwardMessage);
+    }
     else if (message == WM_SYSCOMMAND && wParam == SC_MINIMIZE)
     {
         ::ShowWindow(m_hWnd, SW_HIDE);
@@ -66,21 +69,32 @@ LRESULT CWavelarkPlayerDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
     }
     else if (message == m_taskbarCreatedMsg && m_taskbarCreatedMsg != 0)
         AddTrayIcon();
+    else if (message == m_comeForwardMsg && m_comeForwardMsg != 0)
+    {
+        ComeForward();
+        return 0;
+    }
     return CDialog::WindowProc(message, wParam, lParam);
 }
 
 LRESULT CWavelarkPlayerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == kTrayNotify && lParam == WM_LBUTTONDOWN)
-    {
-        DeleteTrayIcon();
-        ::ShowWindow(m_hWnd, SW_SHOW);
-    }
+        ComeForward();
     else if (message == kTrayNotify && lParam == WM_RBUTTONDOWN)
     {
         ShowTrayMenu();
     }
     return CDialog::DefWindowProc(message, wParam, lParam);
+}
+
+// Out of the tray and to the front: a click on the icon, or a second start, which has allowed
+// this program the foreground.
+void CWavelarkPlayerDlg::ComeForward()
+{
+    DeleteTrayIcon();
+    ::ShowWindow(m_hWnd, SW_SHOW);
+    ::SetForegroundWindow(m_hWnd);
 }
 
 void CWavelarkPlayerDlg::PostNcDestroy()

@@ -30,6 +30,7 @@ const MessageMapEntry<CWavelarkPlayerDlg> CWavelarkPlayerDlg::kMessageMap[] = {
     {WM_KEYDOWN, 0, 0, &CWavelarkPlayerDlg::OnKeyDown},
     {WM_COMMAND, EN_SETFOCUS, IDC_FREQ_EDIT, &CWavelarkPlayerDlg::OnEditSetFocus},
     {WM_DPICHANGED, 0, 0, &CWavelarkPlayerDlg::OnDpiChanged},
+    {WM_DESTROY, 0, 0, &CWavelarkPlayerDlg::OnDestroy},
 };
 
 CWavelarkPlayerDlg::CWavelarkPlayerDlg(CWnd* parent)
@@ -62,6 +63,8 @@ void CWavelarkPlayerDlg::DoDataExchange(CDataExchange* dx)
 BOOL CWavelarkPlayerDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    // Marked at once: a second start waits for the mark, not for the start-up below.
+    ::SetPropW(m_hWnd, kRunningCopyProperty, m_hWnd);
     m_edit.SetEventMask(m_edit.GetEventMask() | kEditEventMask);
     HandEditKeysToDialog();
     ListAudioInputDevices();
@@ -142,6 +145,13 @@ void CWavelarkPlayerDlg::OnDpiChanged(UINT dpi, LPARAM)
 {
     Default();
     SetEditFont(LOWORD(dpi));
+}
+
+// The dialog's mark goes before the window does.
+void CWavelarkPlayerDlg::OnDestroy()
+{
+    ::RemovePropW(m_hWnd, kRunningCopyProperty);
+    Default();
 }
 
 void CWavelarkPlayerDlg::OnSysCommand(UINT id, LPARAM)

@@ -29,6 +29,10 @@ class CWavelarkPlayerDlg : public CDialog
     static constexpr UINT kIdTrayExit = 32772;
     // The tray icon's callback message.
     static constexpr UINT kTrayNotify = WM_APP + 1;
+    // A second start finds the running copy's dialog by this window property and asks it, with
+    // the registered message of this name, to come forward.
+    static constexpr wchar_t kRunningCopyProperty[] = L"Wavelark.WavelarkPlayerLite";
+    static constexpr wchar_t kComeForwardMessage[] = L"Wavelark.WavelarkPlayerLite.ComeForward";
     // Timer that keeps the screen saver and display power-off away while playing.
     static constexpr UINT_PTR kKeepAwakeTimer = 5;
     static constexpr UINT kKeepAwakePeriodMs = 1000;
@@ -101,6 +105,7 @@ class CWavelarkPlayerDlg : public CDialog
     int m_productId = 0;
     bool m_editHasFocus = false;
     UINT m_taskbarCreatedMsg = 0;
+    UINT m_comeForwardMsg = 0;
     CSpinButtonCtrl m_spin;
     CStringArray m_deviceFriendlyNames; // entry i of both arrays describes the i-th audio input
     CStringArray m_deviceDisplayNames;
@@ -127,6 +132,7 @@ class CWavelarkPlayerDlg : public CDialog
     // Tray icon.
     void AddTrayIcon();
     void DeleteTrayIcon();
+    void ComeForward();
 
     // Tuning model.
     static bool IsAmText(const CString& text);
@@ -157,6 +163,7 @@ class CWavelarkPlayerDlg : public CDialog
     HCURSOR OnQueryDragIcon();
     void OnOkCommand();
     void OnDpiChanged(UINT dpi, LPARAM suggestedRect);
+    void OnDestroy();
 
     // Tuning controls.
     void OnSpinDeltaPos(NMHDR* notification, LRESULT* result);

@@ -57,3 +57,11 @@ struct GdiObjectTraits
     static void Close(Type object) { ::DeleteObject(object); }
 };
 using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
+
+struct KernelHandleTraits
+{
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type handle) { ::CloseHandle(handle); }
+};
+using UniqueKernelHandle = UniqueResource<KernelHandleTraits>;

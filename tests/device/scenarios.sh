@@ -21,21 +21,32 @@ reports()
     done
 }
 
+# Ends every copy of the program, should one not end by itself.
+stop_players() { pkill -f "$(basename "$player")" || true; }
+
 status=0
 # row NAME "SET ARGUMENTS" "ACTIONS" "SHOWN" REPORTS...; "removed" for SET ARGUMENTS: no receiver
 # at all while the player runs, installed again after
 row()
 {
-    local name=$1 settings=$2 actions=$3 want=$4 shown
+    local name=$1 settings=$2 actions=$3 want=$4 shown=""
     shift 4
     # shellcheck disable=SC2086
     if [ "$settings" = removed ]; then run "$tools/wavelark_receiver.exe" remove; else run "$tools/wavelark_receiver.exe" set $settings; fi
     run "$player" >"$work/player.log" &
-    local pid=$!
+    local pid=$! part
+    # Each "|" in ACTIONS starts the program a second time, which must end by itself; SHOWN then
+    # holds what the dialog showed at each "|" too.
+    while [[ $actions == *"|"* ]]; do
+        part=${actions%%|*} actions=${actions#*|}
+        # shellcheck disable=SC2086
+        shown+=$(run "$tools/wavelark_probe.exe" $part | tr -d '\r')"|"
+        timeout 60 "$root/tools/wine-run" "$player" >/dev/null 2>&1 || { echo "FAIL: $name: the second start did not end" && status=1; }
+    done
     # shellcheck disable=SC2086
-    shown=$(run "$tools/wavelark_probe.exe" $actions close | tr -d '\r')
+    shown+=$(run "$tools/wavelark_probe.exe" $actions close | tr -d '\r')
     for _ in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-    kill $pid 2>/dev/null && echo "FAIL: $name: the player did not end" && status=1
+    kill -0 $pid 2>/dev/null && echo "FAIL: $name: the player did not end" && status=1 && stop_players
     [ "$settings" != removed ] || run "$tools/wavelark_receiver.exe" install "Z:${tools//\//\\}\\wavelark_receiver.inf"
     run "$tools/wavelark_receiver.exe" log | tr -d '\r' >"$work/received"
     if [ "$shown" != "$want" ]; then
@@ -83,6 +94,8 @@ row "an answer of status 1" "--fault status:1" "" " AM" Q
 row "an answer of an unknown band" "--fault band:0x55" "" " AM" Q
 row "unplugged after one answer" "--start AM:1000 --fault unplug-after:1" "up" "1000 AM" Q
 row "no receiver" removed "up fm" "87.9 FM"
+# A second start brings the running copy out of the tray and ends, opening nothing of its own.
+row "a second start brings the first back" "--start FM:87.9" "tray|" "87.9 FM hidden|87.9 FM" Q
 # Starts the receiver's 16-bit code cannot hold are refused before anything changes.
 for start in FM:808.5 FM:nan FM:-1 AM:65086 AM:522.5; do ! run "$tools/wavelark_receiver.exe" set --start "$start" || { echo "FAIL: --start $start accepted"; status=1; }; done
 [ $status -eq 0 ] && echo "every scenario as expected"

@@ -3,9 +3,10 @@
 // shipping programs:
 //   wavelark_probe [--every MS] [ACTION...]
 //       up, down, am, fm, play, stop, close; enter:TEXT typed and Enter; type:TEXT typed and Tab;
-//       key:up and key:down pressed in the edit; wheel:DELTA turned over the edit
+//       key:up and key:down pressed in the edit; wheel:DELTA turned over the edit; tray (minimise)
 // Each action returns once the dialog has run the exchange it causes.
-// Prints "TEXT BAND": the frequency edit's text and "AM", "FM" or "-" for the checked button.
+// Prints "TEXT BAND": the frequency edit's text and "AM", "FM" or "-" for the checked button,
+// and " hidden" when the dialog is not shown.
 // With --every, the actions start MS apart and up to 50 ms more, so that they do not fall in step
 // with the audio source's 50 ms buffers, and each prints "ACTION SECONDS" as it is sent: the
 // performance counter, which Wine takes from the monotonic clock other programs read too.
@@ -20,6 +21,7 @@
 namespace
 {
 constexpr DWORD kShowsUpWithinMs = 60000;
+constexpr UINT kTrayNotify = WM_APP + 1; // the tray icon's callback message
 
 HWND FindDialog()
 {
@@ -58,8 +60,9 @@ void Type(HWND dialog, HWND edit, const std::string& text, bool enter)
         ::SendMessageW(dialog, WM_NEXTDLGCTL, 0, FALSE);
 }
 
-// Keys and the wheel are posted, as input arrives, so that the dialog's own loop hands them on;
-// a selection posted to the edit behind them takes effect once they have been handled.
+// Keys, the wheel and the minimise command are posted, as input arrives, so that the dialog's
+// own loop hands them on; a selection posted to the edit behind them takes effect once they
+// have been handled.
 void Post(HWND edit, HWND to, UINT message, WPARAM wParam, LPARAM lParam)
 {
     ::SendMessageW(edit, EM_SETSEL, 0, 0);
@@ -77,6 +80,18 @@ bool Act(HWND dialog, const std::string& action)
         Click(edit, 2), Post(edit, edit, WM_KEYDOWN, action == "key:up" ? VK_UP : VK_DOWN, 1);
     else if (action.rfind("wheel:", 0) == 0) // where the pointer is makes no difference to the edit
         Post(edit, edit, WM_MOUSEWHEEL, MAKEWPARAM(0, std::atoi(action.c_str() + 6)), 0);
+    else if (action == "tray")
+    {
+        // A new dialog is shown once its queue first runs empty, which may come after a minimise
+        // this early: then the tray icon's click brings it back, and it goes again.
+        for (int tries = 0; tries < 3 && ::IsWindowVisible(dialog); ++tries)
+        {
+            if (tries > 0)
+                Post(edit, dialog, kTrayNotify, 0, WM_LBUTTONDOWN);
+            Post(edit, dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+            ::Sleep(1000);
+        }
+    }
     else if (action == "up" || action == "down")
         Click(::GetDlgItem(dialog, IDC_SPIN), action == "up" ? 1 : 3);
     else if (action == "am" || action == "fm")
@@ -98,7 +113,7 @@ std::string Shown(HWND dialog)
     char text[64] = {};
     ::SendMessageA(::GetDlgItem(dialog, IDC_FREQ_EDIT), WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
     const bool fm = ::IsDlgButtonChecked(dialog, IDC_RADIO_FM), am = ::IsDlgButtonChecked(dialog, IDC_RADIO_AM);
-    return std::string(text) + (fm ? " FM" : am ? " AM" : " -");
+    return std::string(text) + (fm ? " FM" : am ? " AM" : " -") + (::IsWindowVisible(dialog) ? "" : " hidden");
 }
 
 double Seconds()
