@@ -4,11 +4,19 @@
 #include "framework/Unique.h"
 #include "res/resource.h"
 
+#include <oleacc.h>
+
+#include <utility>
+
 namespace
 {
 // "ＭＳ ゴシック", spelt with escapes so that the source's encoding cannot change it.
 const wchar_t kEditFontFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";
 constexpr int kEditFontTenthsOfPoint = 90;
+// What screen readers call the edit and the arrows, which have no label in the template:
+// "周波数" and "周波数の変更".
+const wchar_t kEditAccessibleName[] = L"\u5468\u6CE2\u6570";
+const wchar_t kSpinAccessibleName[] = L"\u5468\u6CE2\u6570\u306E\u5909\u66F4";
 } // namespace
 
 const MessageMapEntry<CWavelarkPlayerDlg> CWavelarkPlayerDlg::kMessageMap[] = {
@@ -72,6 +80,7 @@ BOOL CWavelarkPlayerDlg::OnInitDialog()
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_mainIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_mainIcon));
     SetEditFont(WindowDpi());
+    NameControlsForScreenReaders(true);
 
     // The receiver's own report fills band and frequency; without a receiver the controls
     // stay as the data exchange left them.
@@ -147,9 +156,29 @@ void CWavelarkPlayerDlg::OnDpiChanged(UINT dpi, LPARAM)
     SetEditFont(LOWORD(dpi));
 }
 
-// The dialog's mark goes before the window does.
+void CWavelarkPlayerDlg::NameControlsForScreenReaders(bool name)
+{
+    ComPtr<IAccPropServices> names;
+    if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                  names.PutVoid())) ||
+        !names)
+        return; // the controls keep the names the platform gives them
+    const std::pair<int, const wchar_t*> controls[] = {{IDC_FREQ_EDIT, kEditAccessibleName},
+                                                       {IDC_SPIN, kSpinAccessibleName}};
+    for (const auto& [id, text] : controls)
+    {
+        HWND control = ::GetDlgItem(m_hWnd, id);
+        if (name)
+            (void)names->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_NAME, text);
+        else
+            (void)names->ClearHwndProps(control, OBJID_CLIENT, CHILDID_SELF, &PROPID_ACC_NAME, 1);
+    }
+}
+
+// The controls are still there: their names and the dialog's mark go before they do.
 void CWavelarkPlayerDlg::OnDestroy()
 {
+    NameControlsForScreenReaders(false);
     ::RemovePropW(m_hWnd, kRunningCopyProperty);
     Default();
 }

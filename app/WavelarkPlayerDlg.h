@@ -191,6 +191,7 @@ class CWavelarkPlayerDlg : public CDialog
     void AddAboutItemToSystemMenu();
     UINT WindowDpi() const;
     void SetEditFont(UINT dpi);
+    void NameControlsForScreenReaders(bool name);
 
     static const MessageMapEntry<CWavelarkPlayerDlg> kMessageMap[];
 };
