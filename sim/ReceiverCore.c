@@ -5,7 +5,7 @@ static unsigned short HighFirst16(const RcByte* bytes)
     return (unsigned short)(bytes[0] << 8 | bytes[1]);
 }
 
-static void PutHighFirst(RcByte* bytes, unsigned long value, unsigned count)
+static void PutHighFirst(RcByte* bytes, unsigned long long value, unsigned count)
 {
     for (unsigned i = 0; i < count; ++i)
         bytes[i] = (RcByte)(value >> 8 * (count - 1 - i));
@@ -26,6 +26,7 @@ void RcStart(ReceiverCore* core, RcByte band, unsigned short code, RcFault fault
     core->answered = 0;
     core->answersHead = core->answersOwed = 0;
     core->received = core->selected = 0;
+    core->plainAudio = 0;
 }
 
 static int Unplugged(const ReceiverCore* core)
@@ -66,10 +67,11 @@ static void OweAnswer(ReceiverCore* core)
     ++core->answered;
 }
 
-int RcReceive(ReceiverCore* core, const RcByte* data, unsigned length)
+int RcReceive(ReceiverCore* core, const RcByte* data, unsigned length, unsigned long long stamp)
 {
     if (RcWritesFail(core))
         return 0;
+    core->logStamps[core->received % kRcLogKept] = stamp;
     RcByte* logged = core->log[core->received % kRcLogKept];
     for (unsigned i = 0; i < kRcDataBytes; ++i)
         logged[i] = i < length ? data[i] : 0;
@@ -106,6 +108,7 @@ int RcSetFeature(ReceiverCore* core, const RcByte* data, unsigned length)
     if (length >= 8 && data[0] == kRcSetState)
     {
         RcStart(core, data[4], HighFirst16(&data[5]), (RcFault)data[1], HighFirst16(&data[2]));
+        core->plainAudio = length > 7 && data[7];
         return 1;
     }
     if (length >= 5 && data[0] == kRcSelectLog)
@@ -129,7 +132,11 @@ void RcGetFeature(const ReceiverCore* core, RcByte* data, unsigned length)
     const int kept = core->selected < core->received && core->received - core->selected <= kRcLogKept;
     feature[kRcGetSelectedKept] = (RcByte)kept;
     if (kept)
+    {
         CopyBytes(&feature[kRcGetSelected], core->log[core->selected % kRcLogKept], kRcDataBytes);
+        PutHighFirst(&feature[kRcGetSelectedStamp], core->logStamps[core->selected % kRcLogKept], 8);
+    }
+    feature[kRcGetPlainAudio] = core->plainAudio;
     CopyBytes(data, feature, length < kRcFeatureDataBytes ? length : kRcFeatureDataBytes);
 }
 

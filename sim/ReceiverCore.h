@@ -26,7 +26,7 @@ extern "C"
         kRcBandFm = 0x02,
         kRcBandAm = 0x12,
         /* The vendor feature report (the player never uses it): report id 0, then these bytes. */
-        kRcFeatureDataBytes = 20,
+        kRcFeatureDataBytes = 27,
         kRcFeatureReportBytes = kRcFeatureDataBytes + 1,
         /* Answers owed and received reports kept; older ones are dropped first. */
         kRcAnswersKept = 16,
@@ -48,11 +48,14 @@ extern "C"
     } RcFault;
 
     /* The feature report's requests, its first data byte when set:
-     *   kRcSetState   fault, fault value (2 bytes, high first), band, code (2 bytes): a fresh start,
-     *                 with no answers owed and an empty log;
+     *   kRcSetState   fault, fault value (2 bytes, high first), band, code (2 bytes), and optionally
+     *                 1 when its audio input is to ignore buffer suggestions: a fresh start, with
+     *                 no answers owed and an empty log;
      *   kRcSelectLog  index (4 bytes, high first): the received report the next reads carry.
      * Read, its data bytes are: band, code (2), fault, fault value (2), 1 when it answers queries,
-     * the count of reports received (4), 1 when the selected report is kept, its six data bytes. */
+     * the count of reports received (4), 1 when the selected report is kept, its six data bytes,
+     * when it arrived (8 bytes, high first, in 100 ns units of the performance counter's clock),
+     * and 1 when the audio input ignores buffer suggestions. */
     enum
     {
         kRcSetState = 1,
@@ -61,6 +64,8 @@ extern "C"
         kRcGetReceived = 7,
         kRcGetSelectedKept = 11,
         kRcGetSelected = 12,
+        kRcGetSelectedStamp = 18,
+        kRcGetPlainAudio = 26,
     };
 
     typedef struct ReceiverCore
@@ -73,16 +78,19 @@ extern "C"
         RcByte answers[kRcAnswersKept][kRcDataBytes];
         unsigned answersHead, answersOwed;
         RcByte log[kRcLogKept][kRcDataBytes];
+        unsigned long long logStamps[kRcLogKept];
         unsigned long received; /* output reports received since the start */
         unsigned long selected;
+        RcByte plainAudio; /* its audio input ignores buffer suggestions, as an input without them */
     } ReceiverCore;
 
     /* A fresh start tuned to `band` and `code`, showing `fault`. */
     void RcStart(ReceiverCore* core, RcByte band, unsigned short code, RcFault fault, unsigned short faultValue);
 
-    /* An output report's data bytes (after its report id) arrive. Returns 0 when the write fails.
-     * A tune command retunes; a query owes an answer when the receiver answers. */
-    int RcReceive(ReceiverCore* core, const RcByte* data, unsigned length);
+    /* An output report's data bytes (after its report id) arrive at `stamp` (kept in the log).
+     * Returns 0 when the write fails. A tune command retunes; a query owes an answer when the
+     * receiver answers. */
+    int RcReceive(ReceiverCore* core, const RcByte* data, unsigned length, unsigned long long stamp);
 
     /* Takes the oldest answer owed into `data` (kRcDataBytes bytes); 0 when none is owed. */
     int RcTakeAnswer(ReceiverCore* core, RcByte* data);

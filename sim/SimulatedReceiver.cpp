@@ -334,7 +334,7 @@ BOOL WINAPI SimulatedReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD le
     }
     const BYTE* report = static_cast<const BYTE*>(buffer);
     self.Log(report, length);
-    if (!RcReceive(&self.m_core, report + 1, length - 1))
+    if (!RcReceive(&self.m_core, report + 1, length - 1, 0))
     {
         ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;

@@ -52,7 +52,7 @@ bool ReceiverDevice::Set(const ReceiverFeature& feature)
     return m_file && ::HidD_SetFeature(m_file.Get(), report.data(), report.size());
 }
 
-bool ReceiverDevice::Start(RcByte band, unsigned short code, RcFault fault, unsigned short faultValue)
+bool ReceiverDevice::Start(RcByte band, unsigned short code, RcFault fault, unsigned short faultValue, bool plainAudio)
 {
     ReceiverFeature feature = {kRcSetState,
                                static_cast<RcByte>(fault),
@@ -60,7 +60,8 @@ bool ReceiverDevice::Start(RcByte band, unsigned short code, RcFault fault, unsi
                                static_cast<RcByte>(faultValue),
                                band,
                                static_cast<RcByte>(code >> 8),
-                               static_cast<RcByte>(code)};
+                               static_cast<RcByte>(code),
+                               static_cast<RcByte>(plainAudio)};
     return Set(feature);
 }
 
@@ -80,8 +81,10 @@ bool ReceiverDevice::Read(ReceiverFeature& feature)
     return true;
 }
 
-unsigned long FeatureCount(const ReceiverFeature& feature, size_t at)
+unsigned long long FeatureCount(const ReceiverFeature& feature, size_t at, size_t bytes)
 {
-    return static_cast<unsigned long>(feature[at]) << 24 | static_cast<unsigned long>(feature[at + 1]) << 16 |
-           static_cast<unsigned long>(feature[at + 2]) << 8 | feature[at + 3];
+    unsigned long long count = 0;
+    for (size_t i = 0; i < bytes; ++i)
+        count = count << 8 | feature[at + i];
+    return count;
 }

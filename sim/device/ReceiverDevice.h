@@ -19,8 +19,9 @@ class ReceiverDevice
     bool Open();
     bool IsOpen() const { return m_file.IsValid(); }
 
-    // A fresh start, tuned to `band` and `code`, showing `fault`.
-    bool Start(RcByte band, unsigned short code, RcFault fault, unsigned short faultValue);
+    // A fresh start, tuned to `band` and `code`, showing `fault`; with `plainAudio` its audio
+    // input ignores buffer suggestions.
+    bool Start(RcByte band, unsigned short code, RcFault fault, unsigned short faultValue, bool plainAudio);
     // Which received report the next reads carry.
     bool SelectLog(unsigned long index);
     // The feature report's data bytes; false when the device did not answer.
@@ -32,5 +33,5 @@ class ReceiverDevice
     UniqueReceiverHandle m_file;
 };
 
-// A 32-bit count from the feature report, high byte first.
-unsigned long FeatureCount(const ReceiverFeature& feature, size_t at);
+// A count of `bytes` bytes from the feature report, high byte first.
+unsigned long long FeatureCount(const ReceiverFeature& feature, size_t at, size_t bytes = 4);

@@ -116,6 +116,17 @@ static NTSTATUS HoldRead(Receiver* receiver, PIRP irp, ULONG length)
     return STATUS_PENDING;
 }
 
+/* Now, in 100 ns units of the clock the performance counter reads in every process: the log's
+ * stamps are compared with programs' own. */
+static unsigned long long Now100ns(void)
+{
+    LARGE_INTEGER frequency;
+    const LARGE_INTEGER ticks = KeQueryPerformanceCounter(&frequency);
+    const unsigned long long perSecond = (unsigned long long)frequency.QuadPart,
+                             count = (unsigned long long)ticks.QuadPart;
+    return count / perSecond * 10000000ULL + count % perSecond * 10000000ULL / perSecond;
+}
+
 /* A report through the receiver core under its lock: written to it, or the feature report set
  * or read. */
 static NTSTATUS Transfer(Receiver* receiver, ULONG code, PHID_XFER_PACKET packet, ULONG_PTR* information)
@@ -123,11 +134,12 @@ static NTSTATUS Transfer(Receiver* receiver, ULONG code, PHID_XFER_PACKET packet
     if (!packet || !packet->reportBuffer)
         return STATUS_INVALID_PARAMETER;
     NTSTATUS status = STATUS_SUCCESS;
+    const unsigned long long arrived = Now100ns();
     KIRQL irql;
     KeAcquireSpinLock(&receiver->lock, &irql);
     if (code == IOCTL_HID_WRITE_REPORT)
     {
-        if (!RcReceive(&receiver->core, packet->reportBuffer, packet->reportBufferLen))
+        if (!RcReceive(&receiver->core, packet->reportBuffer, packet->reportBufferLen, arrived))
             status = STATUS_DEVICE_NOT_CONNECTED;
         /* The whole report, its id included, as the device reports it on Windows: Wine's class
          * driver hands this count on to WriteFile. */

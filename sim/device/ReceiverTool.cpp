@@ -2,10 +2,14 @@
 // feature report, for the tests, `make run` and a maintainer's test machine.
 //   install INF                      the root device and its driver, once
 //   remove                           the root device gone, as a receiver unplugged (install brings it back)
-//   set [--start BAND:FREQ] [--fault MODE]
-//                                    a fresh start: tuned there, showing the fault, log empty
+//   set [--start BAND:FREQ] [--fault MODE] [--buffer-suggestions honour|ignore]
+//                                    a fresh start: tuned there, showing the fault, log empty; its
+//                                    audio input takes a program's buffer suggestion or, as an
+//                                    input without the interface, keeps its default buffers
 //   state                            what it is tuned to and how many reports it received
-//   log                              every output report received, in order, as hex lines
+//   log [--times]                    every output report received, in order, as hex lines; with
+//                                    --times each followed by when it arrived, in seconds of the
+//                                    performance counter
 #include "sim/device/ReceiverDevice.h"
 
 #include <newdev.h>
@@ -117,17 +121,21 @@ int Set(int argc, char** argv, ReceiverDevice& device)
     RcByte band = kRcBandFm;
     unsigned short code = 0x1ED0, faultValue = 0;
     RcFault fault = kRcFaultNone;
+    bool plainAudio = false;
     for (int i = 2; i < argc; i += 2)
     {
-        const char* value = i + 1 < argc ? argv[i + 1] : "";
-        const bool valid = (std::strcmp(argv[i], "--start") == 0 && ParseStart(value, band, code)) ||
-                           (std::strcmp(argv[i], "--fault") == 0 && ParseFault(value, fault, faultValue));
-        if (!valid)
+        const std::string value = i + 1 < argc ? argv[i + 1] : "";
+        const bool suggestions = std::strcmp(argv[i], "--buffer-suggestions") == 0;
+        if (suggestions && (value == "honour" || value == "ignore"))
+            plainAudio = value == "ignore";
+        else if (!(std::strcmp(argv[i], "--start") == 0 && ParseStart(value.c_str(), band, code)) &&
+                 !(std::strcmp(argv[i], "--fault") == 0 && ParseFault(value.c_str(), fault, faultValue)))
             return Fail(std::string("bad argument: ") + argv[i] + " " + value +
                         "\nusage: wavelark_receiver set [--start FM:87.9|AM:522] "
-                        "[--fault none|silent|write-fails|unplug-after:N|status:N|band:0xNN]");
+                        "[--fault none|silent|write-fails|unplug-after:N|status:N|band:0xNN] "
+                        "[--buffer-suggestions honour|ignore]");
     }
-    return device.Start(band, code, fault, faultValue) ? 0 : Fail("the receiver refused the new state");
+    return device.Start(band, code, fault, faultValue, plainAudio) ? 0 : Fail("the receiver refused the new state");
 }
 
 int PrintState(ReceiverDevice& device)
@@ -140,17 +148,18 @@ int PrintState(ReceiverDevice& device)
         std::printf("FM:%.1f", (static_cast<int>(code / 8) - 107) / 10.0);
     else
         std::printf("band 0x%02X code %u", state[0], code);
-    std::printf(" fault=%u:%u answering=%u received=%lu\n", state[3], state[4] << 8 | state[5], state[kRcGetAnswering],
-                FeatureCount(state, kRcGetReceived));
+    std::printf(" fault=%u:%u answering=%u received=%llu%s\n", state[3], state[4] << 8 | state[5],
+                state[kRcGetAnswering], FeatureCount(state, kRcGetReceived),
+                state[kRcGetPlainAudio] ? " buffer-suggestions=ignore" : "");
     return 0;
 }
 
-int PrintLog(ReceiverDevice& device)
+int PrintLog(ReceiverDevice& device, bool times)
 {
     ReceiverFeature state;
     if (!device.Read(state))
         return Fail("the receiver did not answer");
-    const unsigned long received = FeatureCount(state, kRcGetReceived);
+    const unsigned long long received = FeatureCount(state, kRcGetReceived);
     for (unsigned long index = 0; index < received; ++index)
     {
         if (!device.SelectLog(index) || !device.Read(state))
@@ -160,6 +169,8 @@ int PrintLog(ReceiverDevice& device)
         std::printf("00");
         for (int i = 0; i < kRcDataBytes; ++i)
             std::printf(" %02X", state[kRcGetSelected + i]);
+        if (times)
+            std::printf(" @%.7f", static_cast<double>(FeatureCount(state, kRcGetSelectedStamp, 8)) / 1e7);
         std::printf("\n");
     }
     return 0;
@@ -177,8 +188,8 @@ int main(int argc, char** argv)
     ReceiverDevice device;
     const bool known = command == "set" || command == "state" || command == "log";
     if (!known)
-        return Fail("usage: wavelark_receiver install INF | remove | set [--start BAND:FREQ] [--fault MODE] | state | "
-                    "log");
+        return Fail("usage: wavelark_receiver install INF | remove | set [--start BAND:FREQ] [--fault MODE] "
+                    "[--buffer-suggestions honour|ignore] | state | log [--times]");
     // Just after the prefix starts, its device host may still be loading the driver.
     for (int tries = 0; !device.Open() && tries < 100; ++tries)
         ::Sleep(100);
@@ -188,5 +199,5 @@ int main(int argc, char** argv)
         return Set(argc, argv, device);
     if (command == "state")
         return PrintState(device);
-    return PrintLog(device);
+    return PrintLog(device, argc > 2 && std::strcmp(argv[2], "--times") == 0);
 }
