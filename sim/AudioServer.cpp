@@ -48,8 +48,8 @@ class ComScope
 } // namespace
 
 // Opened on first use and again after a failed read, at most once a second: a receiver that is
-// not there is looked for on the bus, not on every buffer.
-int ReceiverToneHz()
+// not there is looked for on the bus, not on every period.
+ReceiverAudio ReadReceiverAudio()
 {
     static std::mutex lock;
     static ReceiverDevice device;
@@ -59,17 +59,17 @@ int ReceiverToneHz()
     if (!device.IsOpen())
     {
         if (::GetTickCount64() - lastLook < 1000)
-            return 0;
+            return {0, false};
         lastLook = ::GetTickCount64();
         if (!device.Open())
-            return 0;
+            return {0, false};
     }
     if (!device.Read(state))
     {
         device = ReceiverDevice();
-        return 0;
+        return {0, false};
     }
-    return RcToneHz(state.data(), static_cast<unsigned>(state.size()));
+    return {RcToneHz(state.data(), static_cast<unsigned>(state.size())), state[kRcGetPlainAudio] != 0};
 }
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)

@@ -1,5 +1,8 @@
-// A live audio capture source: one output pin in the capture category offering 16-bit PCM,
-// 44100 Hz, stereo, fed by a delivery thread with a sine at the simulated receiver's tone.
+// A live audio capture source that behaves as a USB audio device under the platform's Audio
+// Capture filter: one output pin in the capture category offering 16-bit stereo PCM at 44.1 or
+// 48 kHz (IAMStreamConfig), handing over only what it has captured, in real time, each buffer
+// stamped with the stream time of its capture and a stream offset, in half-second buffers unless
+// a size was suggested before it connected (IAMBufferNegotiation).
 #include "sim/SimAudioSource.h"
 
 #include "graph/ComPtr.h"
@@ -10,57 +13,137 @@
 #include <vfwmsgs.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
 
 namespace
 {
-constexpr int kRate = 44100;
-constexpr int kChannels = 2;
-constexpr int kBytesPerFrame = kChannels * 2;
-constexpr int kFramesPerBuffer = kRate / 20; // 50 ms
-// How far delivery keeps ahead of real time, as a capture device's own buffering does: a thread
-// scheduled late on a busy machine still finds the renderer with something to play.
-constexpr double kLeadSeconds = 0.2;
+constexpr WORD kChannels = 2;
+constexpr WORD kBytesPerFrame = kChannels * 2;
+// The platform's Audio Capture filter fills half-second buffers unless told otherwise.
+constexpr long kDefaultBufferMs = 500;
+constexpr long kDefaultBufferCount = 4;
+// The device captures in periods: a change of tuning is heard from the next period on, never
+// earlier. What is not handed over within this many periods is lost, as a device's own buffer
+// overruns.
+constexpr int kPeriodMs = 10;
+constexpr int kTuningReadMs = 2;
+constexpr size_t kPeriodsKept = 400;
+// A live source is stamped with the stream time of its capture plus a stream offset, as a graph
+// that synchronises live sources gives it (IAMPushSource): its latency, the length of a buffer,
+// and this much for the renderer to play the stream from, as the platform's renderer keeps for a
+// live stream on its own. Stamped with its capture time alone, each buffer arrives a buffer late
+// and Wine's renderer drops it whole; without the margin it underruns on every buffer, and with
+// 20 ms about once a minute on a busy machine.
+constexpr REFERENCE_TIME kStreamOffsetMargin = 40 * REFERENCE_TIME{10000};
 constexpr double kAmplitude = 0.3 * 32767;
+constexpr double kTwoPi = 2 * 3.14159265358979323846;
 const wchar_t kPinName[] = L"Capture";
 
-const WAVEFORMATEX kFormat = {WAVE_FORMAT_PCM, kChannels, kRate, kRate* kBytesPerFrame, kBytesPerFrame, 16, 0};
-
-const AM_MEDIA_TYPE kPcmType = {
-    MEDIATYPE_Audio, MEDIASUBTYPE_PCM, TRUE,
-    FALSE,           kBytesPerFrame,   FORMAT_WaveFormatEx,
-    nullptr,         sizeof(kFormat),  reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(&kFormat))};
-
-bool IsOurType(const AM_MEDIA_TYPE& type)
+constexpr WAVEFORMATEX Pcm(DWORD rate)
 {
-    if (!SameKind(type, kPcmType))
-        return false;
+    return {WAVE_FORMAT_PCM, kChannels, rate, rate * kBytesPerFrame, kBytesPerFrame, 16, 0};
+}
+// What a USB audio device offers; the first is the default.
+const WAVEFORMATEX kFormats[] = {Pcm(44100), Pcm(48000)};
+constexpr size_t kFormatCount = sizeof(kFormats) / sizeof(kFormats[0]);
+
+AM_MEDIA_TYPE TypeOf(const WAVEFORMATEX& format)
+{
+    return {MEDIATYPE_Audio, MEDIASUBTYPE_PCM,     TRUE,
+            FALSE,           format.nBlockAlign,   FORMAT_WaveFormatEx,
+            nullptr,         sizeof(WAVEFORMATEX), reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(&format))};
+}
+
+// Which of our formats `type` names: its format block when it has a whole one, else `fallback`
+// when it names PCM audio with no format; kFormatCount for none.
+size_t FormatIndexOf(const AM_MEDIA_TYPE& type, size_t fallback)
+{
+    const AM_MEDIA_TYPE pcm = TypeOf(kFormats[0]);
+    if (!SameKind(type, pcm))
+        return kFormatCount;
     if (type.formattype == FORMAT_WaveFormatEx && type.cbFormat >= sizeof(WAVEFORMATEX) && type.pbFormat)
-        return std::memcmp(type.pbFormat, &kFormat, sizeof(WAVEFORMATEX) - sizeof(WORD)) == 0;
-    return type.formattype == GUID_NULL || type.formattype == FORMAT_WaveFormatEx;
+    {
+        for (size_t i = 0; i < kFormatCount; ++i)
+            if (std::memcmp(type.pbFormat, &kFormats[i], sizeof(WAVEFORMATEX) - sizeof(WORD)) == 0)
+                return i;
+        return kFormatCount;
+    }
+    return type.formattype == GUID_NULL || type.formattype == FORMAT_WaveFormatEx ? fallback : kFormatCount;
+}
+
+// Seconds of the performance counter, the clock every process and the device's log read.
+double Seconds()
+{
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// For the latency benchmark: where a change of tone was read and handed over, when
+// WAVELARK_AUDIO_LOG names a file.
+void LogToneChange(int toneHz, double read, double delivered)
+{
+    const char* path = std::getenv("WAVELARK_AUDIO_LOG");
+    FILE* file = path && *path ? std::fopen(path, "a") : nullptr;
+    if (!file)
+        return;
+    std::fprintf(file, "tone %d read %.6f delivered %.6f\n", toneHz, read, delivered);
+    std::fclose(file);
 }
 
 class SimSource;
 
-// The one output pin; its transport needs the source's allocator, so the source makes it.
-class SimPin final : public PinBase
+// The one output pin. It keeps its format and the buffers asked of it until it connects; its
+// transport needs the source's allocator, so the source makes it.
+class SimPin final : public PinBase, public IAMStreamConfig, public IAMBufferNegotiation
 {
   public:
-    explicit SimPin(SimSource& source);
+    SimPin(SimSource& source, bool takesSuggestions);
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override { return PinBase::QueryInterface(iid, object); }
+    STDMETHODIMP_(ULONG) AddRef() override { return PinBase::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return PinBase::Release(); }
     STDMETHODIMP Disconnect() override;
 
+    STDMETHODIMP SetFormat(AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** type) override;
+    STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+    STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+
+    STDMETHODIMP SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties) override;
+    STDMETHODIMP GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) override;
+
   private:
-    size_t TypeCount() const override { return 1; }
-    bool OfferedType(size_t, AM_MEDIA_TYPE* type) const override { return *type = kPcmType, true; }
-    bool Accepts(const AM_MEDIA_TYPE& type) const override { return IsOurType(type); }
+    void* Find(REFIID iid) override;
+    size_t TypeCount() const override { return m_formatSet ? 1 : kFormatCount; }
+    // The chosen format first.
+    bool OfferedType(size_t index, AM_MEDIA_TYPE* type) const override
+    {
+        return *type = TypeOf(kFormats[(m_format + index) % kFormatCount]), true;
+    }
+    bool Accepts(const AM_MEDIA_TYPE& type) const override
+    {
+        const size_t index = FormatIndexOf(type, m_format);
+        return index < kFormatCount && (!m_formatSet || index == m_format);
+    }
     HRESULT CompleteConnect(IPin* receiver) override;
 
     SimSource& m_source;
+    bool m_takesSuggestions;
+    size_t m_format = 0;
+    bool m_formatSet = false;
+    ALLOCATOR_PROPERTIES m_suggested = {-1, -1, -1, -1};
+    ALLOCATOR_PROPERTIES m_actual = {};
 };
 
 class SimSource final : public FilterBase
@@ -69,8 +152,8 @@ class SimSource final : public FilterBase
     SimSource();
 
     STDMETHODIMP Stop() override;
-    STDMETHODIMP Pause() override { return ChangeState(State_Paused); }
-    STDMETHODIMP Run(REFERENCE_TIME) override { return ChangeState(State_Running); }
+    STDMETHODIMP Pause() override { return ChangeState(State_Paused, 0); }
+    STDMETHODIMP Run(REFERENCE_TIME start) override { return ChangeState(State_Running, start); }
     // A live source has nothing to cue while paused.
     STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override
     {
@@ -78,10 +161,13 @@ class SimSource final : public FilterBase
         *state = m_state;
         return m_state == State_Paused ? VFW_S_CANT_CUE : S_OK;
     }
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override;
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override;
 
-    // The transport to `receiver`, which has taken our type.
-    HRESULT ConnectTransport(IPin* receiver);
-    // The delivery thread uses the peer's input and allocator while the filter is not stopped.
+    // The transport to `receiver`, which has taken `format`, in buffers as `wanted` asks.
+    HRESULT ConnectTransport(IPin* receiver, const WAVEFORMATEX& format, const ALLOCATOR_PROPERTIES& wanted,
+                             ALLOCATOR_PROPERTIES* actual);
+    // The threads use the peer's input and allocator while the filter is not stopped.
     HRESULT DropTransport();
 
   private:
@@ -89,37 +175,84 @@ class SimSource final : public FilterBase
     size_t PinCount() const override { return 1; }
     PinBase& PinAt(size_t) override { return m_pin; }
 
-    // Every change to Paused or Running goes through here; Stop ends the delivery thread too.
-    HRESULT ChangeState(FILTER_STATE state);
-    void Deliver();
+    // One captured period: the tone it holds and when that was read.
+    struct Period
+    {
+        int toneHz;
+        double read;
+    };
 
-    SimPin m_pin{*this};
+    // Every change to Paused or Running goes through here; Stop ends the threads too.
+    HRESULT ChangeState(FILTER_STATE state, REFERENCE_TIME start);
+    void Tune();
+    void Capture();
+    void Deliver();
+    // Waits for period `index` of run `run`; false when the source stops or runs anew meanwhile.
+    bool WaitForPeriod(long long index, unsigned run, Period& period);
+
+    SimPin m_pin;
     ComPtr<IMemInputPin> m_input;
     ComPtr<IMemAllocator> m_allocator;
+    DWORD m_rate = 0;
 
     // How the source lives and changes state, in one place:
     // - A state change (Stop, Pause, Run) and the end of the transport (Disconnect) run one at a
-    //   time under m_stateChange, held for the whole change, Stop's join of the delivery thread
-    //   included: no change starts or looks at the thread while another starts or ends it, and the
+    //   time under m_stateChange, held for the whole change, Stop's join of the threads included:
+    //   no change starts or looks at the threads while another starts or ends them, and the
     //   transport (m_input, m_allocator) cannot go while a thread that uses it still runs.
-    // - The delivery thread runs from the first change out of Stopped to the Stop that joins it.
-    //   It shares m_state and m_stopping with the changes under m_lock, woken through m_wake, and
-    //   never takes m_stateChange, so that a Stop can wait for it. Pause never waits for it: it may
-    //   be blocked in a paused renderer.
+    // - Three threads run from the first change out of Stopped to the Stop that joins them: the
+    //   device's tuning, read over and over; its capture, which takes the tuning once a period
+    //   while running; and the delivery, which fills each buffer from the captured periods and
+    //   hands it on once all of them are captured. They share everything below with the changes under m_lock, woken
+    //   through m_wake, and never take m_stateChange, so that a Stop can wait for them. Pause never waits for them: the
+    //   delivery may be blocked in a paused renderer.
+    // - Each change into Running starts a new run: capture starts again from that moment, and
+    //   nothing of a run before is handed on.
     // - The object goes with its last Release, stopped first by its destructor; nothing else holds
     //   a pointer to it.
     std::mutex m_stateChange;
     std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_stopping = false;
+    unsigned m_run = 0;
+    REFERENCE_TIME m_streamStart = 0;    // of the run: what the graph gave Run
+    REFERENCE_TIME m_runStartStream = 0; // stream time the run's capture began,
+    bool m_runStamped = false;           // once known from the graph's clock
+    ComPtr<IReferenceClock> m_clock;
+    std::deque<Period> m_periods;
+    long long m_firstPeriod = 0; // index of m_periods.front() in the run
+    Period m_tuned = {-1, 0};    // what the device last heard, and since when
+    std::thread m_tuning;
+    std::thread m_capture;
     std::thread m_delivery;
 };
 
-SimPin::SimPin(SimSource& source) : PinBase(source, kPinName, PINDIR_OUTPUT, true), m_source(source) {}
+SimPin::SimPin(SimSource& source, bool takesSuggestions)
+    : PinBase(source, kPinName, PINDIR_OUTPUT, true), m_source(source), m_takesSuggestions(takesSuggestions)
+{
+}
 
+void* SimPin::Find(REFIID iid)
+{
+    if (iid == IID_IAMStreamConfig)
+        return static_cast<IAMStreamConfig*>(this);
+    if (iid == IID_IAMBufferNegotiation && m_takesSuggestions)
+        return static_cast<IAMBufferNegotiation*>(this);
+    return PinBase::Find(iid);
+}
+
+// Half a second in the default count, or what was suggested, field by field (-1: the default),
+// in whole frames of the connection's format.
 HRESULT SimPin::CompleteConnect(IPin* receiver)
 {
-    return m_source.ConnectTransport(receiver);
+    const WAVEFORMATEX& format = kFormats[FormatIndexOf(m_type, m_format)];
+    const long defaultBytes = static_cast<long>(format.nAvgBytesPerSec) * kDefaultBufferMs / 1000;
+    const long bytes = m_suggested.cbBuffer > 0 ? m_suggested.cbBuffer : defaultBytes;
+    const ALLOCATOR_PROPERTIES wanted = {m_suggested.cBuffers > 0 ? m_suggested.cBuffers : kDefaultBufferCount,
+                                         std::max<long>(bytes - bytes % kBytesPerFrame, kBytesPerFrame),
+                                         m_suggested.cbAlign > 0 ? m_suggested.cbAlign : 1,
+                                         m_suggested.cbPrefix >= 0 ? m_suggested.cbPrefix : 0};
+    return m_source.ConnectTransport(receiver, format, wanted, &m_actual);
 }
 
 STDMETHODIMP SimPin::Disconnect()
@@ -128,14 +261,99 @@ STDMETHODIMP SimPin::Disconnect()
     return FAILED(result) ? result : PinBase::Disconnect();
 }
 
-SimSource::SimSource() : FilterBase(CLSID_SimAudioSource) {}
+STDMETHODIMP SimPin::SetFormat(AM_MEDIA_TYPE* type)
+{
+    if (!type)
+        return E_POINTER;
+    if (m_peer)
+        return VFW_E_ALREADY_CONNECTED;
+    const size_t index = FormatIndexOf(*type, m_format);
+    if (index == kFormatCount)
+        return VFW_E_INVALIDMEDIATYPE;
+    m_format = index;
+    m_formatSet = true;
+    return S_OK;
+}
+
+STDMETHODIMP SimPin::GetFormat(AM_MEDIA_TYPE** type)
+{
+    if (!type)
+        return E_POINTER;
+    *type = NewMediaType(m_peer ? static_cast<const AM_MEDIA_TYPE&>(m_type) : TypeOf(kFormats[m_format]));
+    return *type ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP SimPin::GetNumberOfCapabilities(int* count, int* size)
+{
+    if (!count || !size)
+        return E_POINTER;
+    *count = static_cast<int>(kFormatCount);
+    *size = sizeof(AUDIO_STREAM_CONFIG_CAPS);
+    return S_OK;
+}
+
+STDMETHODIMP SimPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps)
+{
+    if (!type || !caps)
+        return E_POINTER;
+    if (index < 0 || static_cast<size_t>(index) >= kFormatCount)
+        return S_FALSE;
+    const WAVEFORMATEX& format = kFormats[index];
+    *type = NewMediaType(TypeOf(format));
+    if (!*type)
+        return E_OUTOFMEMORY;
+    const AUDIO_STREAM_CONFIG_CAPS offered = {
+        MEDIATYPE_Audio, kChannels, kChannels, 1, 16, 16, 16, format.nSamplesPerSec, format.nSamplesPerSec, 1};
+    std::memcpy(caps, &offered, sizeof(offered));
+    return S_OK;
+}
+
+// Taken until the pin connects, as the platform's capture filters take it.
+STDMETHODIMP SimPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties)
+{
+    if (!properties)
+        return E_POINTER;
+    if (m_peer)
+        return VFW_E_ALREADY_CONNECTED;
+    m_suggested = *properties;
+    return S_OK;
+}
+
+STDMETHODIMP SimPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties)
+{
+    if (!properties)
+        return E_POINTER;
+    if (!m_peer)
+        return VFW_E_NO_ALLOCATOR;
+    *properties = m_actual;
+    return S_OK;
+}
+
+SimSource::SimSource() : FilterBase(CLSID_SimAudioSource), m_pin(*this, !ReadReceiverAudio().plainInput) {}
 
 SimSource::~SimSource()
 {
     Stop();
 }
 
-HRESULT SimSource::ConnectTransport(IPin* receiver)
+STDMETHODIMP SimSource::SetSyncSource(IReferenceClock* clock)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_clock = ComPtr<IReferenceClock>(clock);
+    return S_OK;
+}
+
+STDMETHODIMP SimSource::GetSyncSource(IReferenceClock** clock)
+{
+    if (!clock)
+        return E_POINTER;
+    std::lock_guard<std::mutex> guard(m_lock);
+    *clock = m_clock.CopyOut();
+    return S_OK;
+}
+
+HRESULT SimSource::ConnectTransport(IPin* receiver, const WAVEFORMATEX& format, const ALLOCATOR_PROPERTIES& wanted,
+                                    ALLOCATOR_PROPERTIES* actual)
 {
     ComPtr<IMemInputPin> input;
     ComPtr<IMemAllocator> allocator;
@@ -147,9 +365,8 @@ HRESULT SimSource::ConnectTransport(IPin* receiver)
         (void)receiver->Disconnect();
         return VFW_E_NO_TRANSPORT;
     }
-    ALLOCATOR_PROPERTIES wanted = {4, kFramesPerBuffer * kBytesPerFrame, 1, 0};
-    ALLOCATOR_PROPERTIES actual = {};
-    HRESULT result = allocator->SetProperties(&wanted, &actual);
+    ALLOCATOR_PROPERTIES asked = wanted;
+    HRESULT result = allocator->SetProperties(&asked, actual);
     if (SUCCEEDED(result))
         result = input->NotifyAllocator(allocator.Get(), FALSE);
     if (FAILED(result))
@@ -159,6 +376,7 @@ HRESULT SimSource::ConnectTransport(IPin* receiver)
     }
     m_input = input;
     m_allocator = allocator;
+    m_rate = format.nSamplesPerSec;
     return S_OK;
 }
 
@@ -166,30 +384,44 @@ HRESULT SimSource::DropTransport()
 {
     std::lock_guard<std::mutex> change(m_stateChange);
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_state != State_Stopped || m_delivery.joinable())
+    if (m_state != State_Stopped || m_tuning.joinable() || m_capture.joinable() || m_delivery.joinable())
         return VFW_E_NOT_STOPPED;
     m_input.Reset();
     m_allocator.Reset();
     return S_OK;
 }
 
-// Pause never waits for the delivery thread: it may be blocked in a paused renderer.
-HRESULT SimSource::ChangeState(FILTER_STATE state)
+// Pause never waits for the threads: the delivery may be blocked in a paused renderer.
+HRESULT SimSource::ChangeState(FILTER_STATE state, REFERENCE_TIME start)
 {
     std::lock_guard<std::mutex> change(m_stateChange);
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_state == State_Stopped && m_allocator && !m_delivery.joinable())
+    if (m_state == State_Stopped && m_allocator && !m_tuning.joinable() && !m_capture.joinable() &&
+        !m_delivery.joinable())
     {
-        (void)m_allocator->Commit(); // a failure shows as a failed GetBuffer in the thread
+        (void)m_allocator->Commit(); // a failure shows as a failed GetBuffer in the delivery
         m_stopping = false;
+        m_tuned = {ReadReceiverAudio().toneHz, Seconds()}; // what the first period holds
         try
         {
+            m_tuning = std::thread([this] { Tune(); });
+            m_capture = std::thread([this] { Capture(); });
             m_delivery = std::thread([this] { Deliver(); });
         }
         catch (const std::exception&) // no thread to be had (std::system_error, std::bad_alloc)
         {
-            return E_OUTOFMEMORY;
+            m_stopping = true;
+            m_wake.notify_all();
+            return E_OUTOFMEMORY; // Stop joins whichever started
         }
+    }
+    if (state == State_Running && m_state != State_Running)
+    {
+        ++m_run;
+        m_streamStart = start;
+        m_runStamped = false;
+        m_periods.clear();
+        m_firstPeriod = 0;
     }
     m_state = state;
     m_wake.notify_all();
@@ -205,9 +437,13 @@ STDMETHODIMP SimSource::Stop()
         m_state = State_Stopped;
         m_wake.notify_all();
     }
-    // Decommitting wakes a thread waiting for a buffer; it then sees m_stopping.
+    // Decommitting wakes a delivery waiting for a buffer; it then sees m_stopping.
     if (m_allocator)
         (void)m_allocator->Decommit();
+    if (m_tuning.joinable())
+        m_tuning.join();
+    if (m_capture.joinable())
+        m_capture.join();
     if (m_delivery.joinable())
         m_delivery.join();
     std::lock_guard<std::mutex> guard(m_lock);
@@ -215,66 +451,149 @@ STDMETHODIMP SimSource::Stop()
     return S_OK;
 }
 
-// Delivers 50 ms buffers at the pace of the wall clock while running. The samples carry no
-// time stamps: a live source has no stream time to give, and the renderer plays them on arrival.
+// The receiver's tuning as the device hears it, read over and over apart from the capture: a read
+// that waits behind the player's own exchanges must not hold the capture's clock back.
+void SimSource::Tune()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    while (!m_stopping)
+    {
+        lock.unlock();
+        const int toneHz = ReadReceiverAudio().toneHz;
+        lock.lock();
+        if (toneHz != m_tuned.toneHz)
+            m_tuned = {toneHz, Seconds()};
+        m_wake.wait_for(lock, std::chrono::milliseconds(kTuningReadMs), [&] { return m_stopping; });
+    }
+}
+
+// The device: while running, the tuning heard at the start of each period is what that period
+// holds, and the period counts as captured once it has passed in real time.
+void SimSource::Capture()
+{
+    unsigned run = 0;
+    double runStarted = 0;
+    long long next = 0;
+    Period period = {};
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;)
+    {
+        m_wake.wait(lock, [&] { return m_stopping || m_state == State_Running; });
+        if (m_stopping)
+            return;
+        if (run != m_run)
+        {
+            run = m_run;
+            runStarted = Seconds();
+            next = 0;
+            REFERENCE_TIME now = 0;
+            m_runStamped = m_clock && SUCCEEDED(m_clock->GetTime(&now));
+            m_runStartStream = now - m_streamStart;
+        }
+        else
+        {
+            m_periods.push_back(period);
+            if (m_periods.size() > kPeriodsKept)
+                m_periods.pop_front(), ++m_firstPeriod;
+            m_wake.notify_all();
+        }
+        period = m_tuned;
+        lock.unlock();
+        const double due = runStarted + static_cast<double>(++next) * kPeriodMs / 1000;
+        const double left = due - Seconds();
+        if (left > 0)
+            ::Sleep(static_cast<DWORD>(std::ceil(left * 1000)));
+        lock.lock();
+    }
+}
+
+bool SimSource::WaitForPeriod(long long index, unsigned run, Period& period)
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_wake.wait(
+        lock,
+        [&] { return m_stopping || m_run != run || index < m_firstPeriod + static_cast<long long>(m_periods.size()); });
+    if (m_stopping || m_run != run || index < m_firstPeriod)
+        return false;
+    period = m_periods[static_cast<size_t>(index - m_firstPeriod)];
+    return true;
+}
+
+// Each buffer covers the next frames of the run and is handed on once the period of its last
+// frame is captured, stamped with the stream time its capture began and the stream offset. A run whose periods were
+// lost before they could be handed on goes on from the oldest kept, marked as a discontinuity.
 void SimSource::Deliver()
 {
     (void)::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const long long periodFrames = static_cast<long long>(m_rate) * kPeriodMs / 1000;
     double phase = 0;
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER started;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&started);
-    long long deliveredFrames = 0;
+    int lastTone = -1;
+    unsigned run = 0;
+    long long frame = 0; // the run's next frame to hand on
     for (;;)
     {
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            if (m_state != State_Running && !m_stopping)
-            {
-                m_wake.wait(lock, [&] { return m_stopping || m_state == State_Running; });
-                // Real time starts again from here: a pause is not made up for with a burst.
-                ::QueryPerformanceCounter(&started);
-                deliveredFrames = 0;
-            }
+            m_wake.wait(lock, [&] { return m_stopping || m_state == State_Running; });
             if (m_stopping)
                 break;
+            if (run != m_run)
+                run = m_run, frame = 0;
         }
         ComPtr<IMediaSample> sample;
-        if (FAILED(m_allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0)) || !sample)
-            break;
         BYTE* data = nullptr;
-        if (FAILED(sample->GetPointer(&data)) || !data)
+        if (FAILED(m_allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0)) || !sample ||
+            FAILED(sample->GetPointer(&data)) || !data)
             break;
-        // Never more than the allocator granted.
-        const int frameCount = std::min<int>(kFramesPerBuffer, sample->GetSize() / kBytesPerFrame);
-        const double tone = ReceiverToneHz();
+        const long long count = sample->GetSize() / kBytesPerFrame; // never more than the allocator granted
         auto* frames = reinterpret_cast<short*>(data);
-        for (int i = 0; i < frameCount; ++i)
+        Period period = {};
+        double changeRead = 0;
+        int changedTo = -1;
+        bool whole = true, lost = false;
+        for (long long i = 0; i < count && whole; ++i)
         {
-            const short value = tone > 0 ? static_cast<short>(kAmplitude * std::sin(phase)) : short{0};
-            frames[2 * static_cast<size_t>(i)] = value;
-            frames[2 * static_cast<size_t>(i) + 1] = value;
-            phase = std::fmod(phase + 2 * 3.14159265358979323846 * tone / kRate, 2 * 3.14159265358979323846);
+            if (i == 0 || (frame + i) % periodFrames == 0)
+            {
+                {
+                    std::lock_guard<std::mutex> guard(m_lock);
+                    if (run == m_run && (frame + i) / periodFrames < m_firstPeriod)
+                        frame = m_firstPeriod * periodFrames - i, lost = true; // overrun
+                }
+                whole = WaitForPeriod((frame + i) / periodFrames, run, period);
+                if (period.toneHz != lastTone && whole)
+                    changedTo = lastTone = period.toneHz, changeRead = period.read;
+            }
+            const short value = period.toneHz > 0 ? static_cast<short>(kAmplitude * std::sin(phase)) : short{0};
+            frames[2 * i] = frames[2 * i + 1] = value;
+            phase = std::fmod(phase + kTwoPi * period.toneHz / m_rate, kTwoPi);
         }
-        (void)sample->SetActualDataLength(frameCount * kBytesPerFrame);
-        (void)sample->SetTime(nullptr, nullptr);
+        if (!whole)
+            continue; // stopped, or run anew: nothing of this run is handed on
+        REFERENCE_TIME start = 0, stop = 0;
+        bool stamped = false;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (m_runStamped)
+            {
+                start = m_runStartStream + (frame + count) * 10000000 / m_rate + kStreamOffsetMargin;
+                stop = start + count * 10000000 / m_rate;
+                stamped = true;
+            }
+        }
+        frame += count;
+        (void)sample->SetActualDataLength(static_cast<long>(count * kBytesPerFrame));
+        (void)sample->SetTime(stamped ? &start : nullptr, stamped ? &stop : nullptr);
         (void)sample->SetSyncPoint(TRUE);
+        (void)sample->SetDiscontinuity(lost);
+        if (changedTo >= 0)
+            LogToneChange(changedTo, changeRead, Seconds());
         if (m_input->Receive(sample.Get()) != S_OK)
         {
             std::lock_guard<std::mutex> guard(m_lock);
             if (m_stopping)
                 break;
         }
-        // Keep to real time, a little ahead: the next buffer is due when this one has played.
-        deliveredFrames += frameCount;
-        const double due = static_cast<double>(deliveredFrames) / kRate - kLeadSeconds;
-        LARGE_INTEGER now;
-        ::QueryPerformanceCounter(&now);
-        const double elapsed =
-            static_cast<double>(now.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart);
-        if (due > elapsed)
-            ::Sleep(static_cast<DWORD>((due - elapsed) * 1000));
     }
     ::CoUninitialize();
 }

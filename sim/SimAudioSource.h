@@ -16,5 +16,11 @@ inline constexpr wchar_t kSimAudioName[] = L"WaveLARK USB Audio";
 // A new source whose count is 1; it throws std::bad_alloc when out of memory.
 IBaseFilter* NewSimAudioSource();
 
-// The tone of the receiver's programme in whole Hz; 0 or less for silence. Safe from any thread.
-int ReceiverToneHz();
+// What the receiver's audio input hears now and how it is set, read from the device; safe from
+// any thread.
+struct ReceiverAudio
+{
+    int toneHz;      // 0 or less: silence
+    bool plainInput; // buffer suggestions are ignored, as by an input without the interface
+};
+ReceiverAudio ReadReceiverAudio();

@@ -1,0 +1,221 @@
+// The virtual receiver's audio input, as the platform's Audio Capture filter behaves by its
+// documentation: what it connects with, and how it hands over what it captures.
+#include "sim/ComBase.h"
+#include "sim/SimAudioSource.h"
+#include "support/ModalDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <mutex>
+#include <vector>
+
+namespace
+{
+struct Arrival
+{
+    double at; // seconds of the performance counter
+    long bytes;
+    REFERENCE_TIME start, stop;
+};
+
+// A renderer's input as the source meets it: it takes any audio and notes each buffer.
+class RecordingPin final : public PinBase, public IMemInputPin
+{
+  public:
+    explicit RecordingPin(IBaseFilter& filter) : PinBase(filter, L"In", PINDIR_INPUT, false) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override { return PinBase::QueryInterface(iid, object); }
+    STDMETHODIMP_(ULONG) AddRef() override { return PinBase::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return PinBase::Release(); }
+    STDMETHODIMP GetAllocator(IMemAllocator**) override { return VFW_E_NO_ALLOCATOR; }
+    STDMETHODIMP NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
+    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+    STDMETHODIMP Receive(IMediaSample* sample) override
+    {
+        LARGE_INTEGER now, frequency;
+        ::QueryPerformanceCounter(&now);
+        ::QueryPerformanceFrequency(&frequency);
+        Arrival arrival = {static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart),
+                           sample->GetActualDataLength(), -1, -1};
+        (void)sample->GetTime(&arrival.start, &arrival.stop);
+        std::lock_guard<std::mutex> guard(lock);
+        arrivals.push_back(arrival);
+        return S_OK;
+    }
+    STDMETHODIMP ReceiveMultiple(IMediaSample**, long, long*) override { return E_NOTIMPL; }
+    STDMETHODIMP ReceiveCanBlock() override { return S_FALSE; }
+
+    std::mutex lock;
+    std::vector<Arrival> arrivals;
+    // The connection's rate in tens of Hz.
+    WORD Rate() const
+    {
+        return m_peer ? static_cast<WORD>(reinterpret_cast<WAVEFORMATEX*>(m_type.pbFormat)->nSamplesPerSec / 10) : 0;
+    }
+
+  private:
+    void* Find(REFIID iid) override
+    {
+        return iid == IID_IMemInputPin ? static_cast<IMemInputPin*>(this) : PinBase::Find(iid);
+    }
+    size_t TypeCount() const override { return 0; }
+    bool OfferedType(size_t, AM_MEDIA_TYPE*) const override { return false; }
+    bool Accepts(const AM_MEDIA_TYPE& type) const override { return type.majortype == MEDIATYPE_Audio; }
+};
+
+class RecordingSink final : public FilterBase
+{
+  public:
+    RecordingSink() : FilterBase(GUID_NULL) {}
+    RecordingPin pin{*this};
+
+  private:
+    size_t PinCount() const override { return 1; }
+    PinBase& PinAt(size_t) override { return pin; }
+};
+
+double Now()
+{
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// What it connects with: half a second of its default format unless asked before it connects,
+// and nothing changed once it has.
+TEST(AudioInput, ConnectsWithTheBuffersAndFormatAskedBeforehand)
+{
+    const WAVEFORMATEX at48k = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0},
+                       at22k = {WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0};
+    const struct
+    {
+        const char* name;
+        const WAVEFORMATEX* format; // set before connecting
+        ALLOCATOR_PROPERTIES suggested;
+        WORD rateTens;
+        ALLOCATOR_PROPERTIES expected; // count and size
+    } cases[] = {
+        {"the default", nullptr, {0, 0, 0, 0}, 4410, {4, 88200, 1, 0}},
+        {"-1 is the default", nullptr, {-1, -1, -1, -1}, 4410, {4, 88200, 1, 0}},
+        {"40 ms, in whole frames", nullptr, {-1, 7057, -1, -1}, 4410, {4, 7056, 1, 0}},
+        {"six buffers", nullptr, {6, 7056, -1, -1}, 4410, {6, 7056, 1, 0}},
+        {"48 kHz, its default", &at48k, {-1, -1, -1, -1}, 4800, {4, 96000, 1, 0}},
+        {"a rate it does not offer stays 44.1 kHz", &at22k, {-1, -1, -1, -1}, 4410, {4, 88200, 1, 0}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ComPtr<IBaseFilter> source;
+        ASSERT_HRESULT_SUCCEEDED(
+            ::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, source.PutVoid()));
+        ComPtr<IPin> pin;
+        ASSERT_HRESULT_SUCCEEDED(source->FindPin(L"Capture", pin.Put()));
+        ComPtr<IAMStreamConfig> config;
+        ComPtr<IAMBufferNegotiation> negotiation;
+        ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+        ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
+        if (c.format)
+        {
+            AM_MEDIA_TYPE type = {MEDIATYPE_Audio,
+                                  MEDIASUBTYPE_PCM,
+                                  TRUE,
+                                  FALSE,
+                                  4,
+                                  FORMAT_WaveFormatEx,
+                                  nullptr,
+                                  sizeof(WAVEFORMATEX),
+                                  reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(c.format))};
+            EXPECT_EQ(c.format == &at48k ? S_OK : VFW_E_INVALIDMEDIATYPE, config->SetFormat(&type));
+        }
+        if (c.suggested.cBuffers)
+        {
+            EXPECT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&c.suggested));
+        }
+        auto* sink = new RecordingSink();
+        ComPtr<IBaseFilter> sinkFilter;
+        sinkFilter.Attach(sink);
+        ASSERT_HRESULT_SUCCEEDED(pin->Connect(&sink->pin, nullptr));
+        ALLOCATOR_PROPERTIES actual = {};
+        ASSERT_HRESULT_SUCCEEDED(negotiation->GetAllocatorProperties(&actual));
+        EXPECT_EQ(std::make_tuple(c.rateTens, c.expected.cBuffers, c.expected.cbBuffer),
+                  std::make_tuple(sink->pin.Rate(), actual.cBuffers, actual.cbBuffer))
+            << "the connection's rate / 10, the buffer count and size";
+        EXPECT_EQ(VFW_E_ALREADY_CONNECTED, negotiation->SuggestAllocatorProperties(&c.suggested));
+        int count = 0, size = 0;
+        EXPECT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+        EXPECT_EQ(std::make_pair(2, static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS))), std::make_pair(count, size));
+        (void)pin->Disconnect();
+        (void)sink->pin.Disconnect();
+    }
+}
+
+// How it hands over what it captures: never a buffer before its last period has passed in real
+// time, stamped one after the other, and nothing once Stop has returned; a run after Pause
+// starts its capture afresh.
+TEST(AudioInput, HandsOverOnlyWhatItHasCapturedAndNothingAfterStop)
+{
+    ComPtr<IBaseFilter> source;
+    ASSERT_HRESULT_SUCCEEDED(
+        ::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, source.PutVoid()));
+    ComPtr<IPin> pin;
+    ASSERT_HRESULT_SUCCEEDED(source->FindPin(L"Capture", pin.Put()));
+    ComPtr<IAMBufferNegotiation> negotiation;
+    ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
+    const ALLOCATOR_PROPERTIES forty = {-1, 7056, -1, -1};
+    ASSERT_HRESULT_SUCCEEDED(negotiation->SuggestAllocatorProperties(&forty));
+    auto* sink = new RecordingSink();
+    ComPtr<IBaseFilter> sinkFilter;
+    sinkFilter.Attach(sink);
+    ASSERT_HRESULT_SUCCEEDED(pin->Connect(&sink->pin, nullptr));
+    ComPtr<IReferenceClock> clock;
+    ASSERT_HRESULT_SUCCEEDED(
+        ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock, clock.PutVoid()));
+    ASSERT_HRESULT_SUCCEEDED(source->SetSyncSource(clock.Get()));
+    for (const char* order : {"paused first", "run again after a pause"})
+    {
+        SCOPED_TRACE(order);
+        ASSERT_HRESULT_SUCCEEDED(source->Pause());
+        ::Sleep(100); // what was captured before the pause may still be on its way
+        {
+            std::lock_guard<std::mutex> guard(sink->pin.lock);
+            sink->pin.arrivals.clear();
+        }
+        REFERENCE_TIME streamStart = 0;
+        ASSERT_HRESULT_SUCCEEDED(clock->GetTime(&streamStart));
+        const double started = Now();
+        ASSERT_HRESULT_SUCCEEDED(source->Run(streamStart));
+        EXPECT_TRUE(WaitUntil(
+            [&]
+            {
+                std::lock_guard<std::mutex> guard(sink->pin.lock);
+                return sink->pin.arrivals.size() >= 5;
+            }));
+        std::lock_guard<std::mutex> guard(sink->pin.lock);
+        for (size_t i = 0; i < sink->pin.arrivals.size(); ++i)
+            EXPECT_GE(sink->pin.arrivals[i].at, started + 0.04 * static_cast<double>(i + 1)) << "ahead of time: " << i;
+    }
+    ASSERT_HRESULT_SUCCEEDED(source->Stop());
+    std::vector<Arrival> arrivals;
+    {
+        std::lock_guard<std::mutex> guard(sink->pin.lock);
+        arrivals = sink->pin.arrivals;
+    }
+    ::Sleep(100);
+    EXPECT_EQ(arrivals.size(), sink->pin.arrivals.size()) << "nothing after Stop";
+    ASSERT_GE(arrivals.size(), 5u);
+    for (size_t i = 0; i < arrivals.size(); ++i)
+    {
+        EXPECT_EQ(7056, arrivals[i].bytes) << i;
+        if (i > 0)
+        {
+            EXPECT_NEAR(400000, arrivals[i].start - arrivals[i - 1].start, 1) << "stamped one after the other: " << i;
+        }
+    }
+    (void)pin->Disconnect();
+    (void)sink->pin.Disconnect();
+}
+
+} // namespace
