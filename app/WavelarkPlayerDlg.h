@@ -94,6 +94,7 @@ class CWavelarkPlayerDlg : public CDialog
     std::vector<BYTE> m_outReport; // byte 0 the report id 0, bytes 1 to 6 the command block
     std::vector<BYTE> m_inReport;  // byte 0 the report id, set to 0 before each read
     BYTE m_command[kCommandBytes] = {};
+    bool m_answerLeftOver = false; // the last exchange sent two queries and read one answer
     CString m_devicePath;
     CString m_productName; // each wide character narrowed to its low byte
 

@@ -2,8 +2,11 @@
 // Every platform call goes through the OS call table, in the order the receiver expects.
 #include "app/WavelarkPlayerDlg.h"
 
+#include "receiver/TuningModel.h"
+
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -116,8 +119,9 @@ void CWavelarkPlayerDlg::WriteCommand(const BYTE* command)
 void CWavelarkPlayerDlg::FlushReceiverInput()
 {
     OsCalls& os = Os();
-    if (!m_hRead || os.HidD_FlushQueue(m_hRead.Get()))
-        return;
+    const bool leftOver = std::exchange(m_answerLeftOver, false);
+    if (!m_hRead || os.HidD_FlushQueue(m_hRead.Get()) || !leftOver)
+        return; // draining costs a wait, which a tuner stepped by ear cannot spare after every press
     // A class driver that cannot flush (Wine's answers ERROR_NOT_SUPPORTED) still hands over what
     // it has queued at once: take reports until a read has to wait, a bounded number of times.
     for (int taken = 0; taken < kMostQueuedReports; ++taken)
@@ -176,6 +180,7 @@ void CWavelarkPlayerDlg::TuneAndReadBack()
 {
     FlushReceiverInput();
     EncodeCommand();
+    m_answerLeftOver = m_command[0] == tuning::kQueryCommand;
     WriteCommand(m_command); // the tune command, or a query when the text was refused
     SetQueryCommand();
     WriteCommand(m_command);

@@ -223,6 +223,13 @@ TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
     ASSERT_HRESULT_SUCCEEDED(dialog.m_graph->FindFilterByName(L"Smart Tee (audio)", tee.Put()));
     EXPECT_EQ(L"", PeerFilterName(FindPin(tee.Get(), L"Preview").Get())) << "the preview stays free";
     EXPECT_NE(L"", PeerFilterName(FindPin(tee.Get(), L"Capture").Get())) << "the capture output is rendered";
+    // Asked for 30 ms before it connected: a step is heard within a buffer, not half a second.
+    ComPtr<IAMBufferNegotiation> negotiation;
+    ALLOCATOR_PROPERTIES buffers = {};
+    ASSERT_HRESULT_SUCCEEDED(FindPin(dialog.m_audioCapture.Get(), L"Capture")
+                                 ->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
+    EXPECT_HRESULT_SUCCEEDED(negotiation->GetAllocatorProperties(&buffers));
+    EXPECT_EQ(44100 * 4 * 30 / 1000, buffers.cbBuffer);
     CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 
