@@ -145,6 +145,7 @@ int main(int argc, char** argv)
             for (due += (every + (jitter >> 16) % 50) / 1000.0; Seconds() < due;)
                 ::Sleep(1);
             std::printf("%s %.6f\n", argv[i], Seconds());
+            std::fflush(stdout); // read as it comes: the benchmark checks its clock against its own
         }
         if (!Act(dialog, argv[i]))
             return std::fprintf(stderr, "wavelark_probe: unknown action %s\n", argv[i]), 2;
