@@ -89,11 +89,12 @@ LRESULT CWavelarkPlayerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lP
 }
 
 // Out of the tray and to the front: a click on the icon, or a second start, which has allowed
-// this program the foreground.
+// this program the foreground. A window minimised some other way is restored: shown, it would
+// stay a button on the taskbar.
 void CWavelarkPlayerDlg::ComeForward()
 {
     DeleteTrayIcon();
-    ::ShowWindow(m_hWnd, SW_SHOW);
+    ::ShowWindow(m_hWnd, ::IsIconic(m_hWnd) ? SW_RESTORE : SW_SHOW);
     ::SetForegroundWindow(m_hWnd);
 }
 

@@ -76,6 +76,7 @@ class CWavelarkPlayerDlg : public CDialog
     std::wstring m_deviceDisplayNameW;
     DWORD m_rotCookie = 0; // running-object-table registration of m_graph, 0 when none
     PlaybackMode m_playbackMode = PlaybackMode::None;
+    bool m_displayRequired = false; // asked of the system while the graph runs
     LoadState m_loadState = LoadState::Closed;
     int m_band = 0; // 0 AM, 1 FM, -1 when no band button is checked
     CString m_editText;
@@ -182,6 +183,7 @@ class CWavelarkPlayerDlg : public CDialog
     void OnPlay();
     void OnPlayCommand();
     void OnStop();
+    void RequireDisplay(bool required);
     void OnTimer(UINT_PTR id);
 
     void OnTrayExit();

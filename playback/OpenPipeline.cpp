@@ -163,14 +163,14 @@ void CWavelarkPlayerDlg::ApplyDecoderSpeakerSetting()
     if (os.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDecoderKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
                            nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
         return;
-    // Another program may have stored anything here: four bytes are its number, whatever their
-    // type, so that a setting it can read is never lowered; anything else counts as 0.
+    // Another program may have stored anything here: up to four bytes are its number, whatever
+    // their type, read as it reads them into a zeroed number, so that a setting it can read is
+    // never lowered; a value too long to read counts as 0.
     DWORD stored = 0;
     DWORD size = sizeof(stored);
     if (os.RegQueryValueExA(key.Get(), kDecoderValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&stored), &size) !=
-            ERROR_SUCCESS ||
-        size != sizeof(stored))
-        stored = 0;
+        ERROR_SUCCESS)
+        stored = 0; // the buffer's contents are undefined after a failed read
     if (stored <= decoderValue)
         (void)os.RegSetValueExA(key.Get(), kDecoderValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&decoderValue),
                                 sizeof(decoderValue));

@@ -35,7 +35,7 @@ void CWavelarkPlayerDlg::OnPlayCommand()
         (void)m_mediaControl->GetState(INFINITE, &state);
     }
     ::SetTimer(m_hWnd, kKeepAwakeTimer, kKeepAwakePeriodMs, nullptr);
-    (void)Os().SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED); // the timer still works without it
+    RequireDisplay(GetGraphState() == State_Running);
 }
 
 void CWavelarkPlayerDlg::OnStop()
@@ -49,7 +49,17 @@ void CWavelarkPlayerDlg::OnStop()
         (void)m_mediaControl->GetState(INFINITE, &state);
     }
     ::KillTimer(m_hWnd, kKeepAwakeTimer);
-    (void)Os().SetThreadExecutionState(ES_CONTINUOUS);
+    RequireDisplay(false);
+}
+
+// The display is required exactly while the graph runs: a graph that cannot run, or stops by
+// itself, lets it sleep again at the next keep-awake tick.
+void CWavelarkPlayerDlg::RequireDisplay(bool required)
+{
+    if (required == m_displayRequired)
+        return;
+    m_displayRequired = required;
+    (void)Os().SetThreadExecutionState(required ? ES_CONTINUOUS | ES_DISPLAY_REQUIRED : ES_CONTINUOUS);
 }
 
 CWavelarkPlayerDlg::~CWavelarkPlayerDlg()
@@ -68,10 +78,15 @@ LONG CWavelarkPlayerDlg::GetGraphState()
 
 void CWavelarkPlayerDlg::OnTimer(UINT_PTR id)
 {
-    if (id == kKeepAwakeTimer && GetGraphState() == State_Running)
+    if (id == kKeepAwakeTimer)
     {
-        RestartCountdown(SPI_GETSCREENSAVEACTIVE, SPI_SETSCREENSAVEACTIVE);
-        RestartCountdown(SPI_GETPOWEROFFACTIVE, SPI_SETPOWEROFFACTIVE);
+        const bool running = GetGraphState() == State_Running;
+        RequireDisplay(running);
+        if (running)
+        {
+            RestartCountdown(SPI_GETSCREENSAVEACTIVE, SPI_SETSCREENSAVEACTIVE);
+            RestartCountdown(SPI_GETPOWEROFFACTIVE, SPI_SETPOWEROFFACTIVE);
+        }
     }
     Default();
 }

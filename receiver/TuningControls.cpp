@@ -11,7 +11,9 @@ namespace
 {
 constexpr double kFmStep = 0.1;
 constexpr UINT_PTR kEditKeysSubclassId = 1;
-int g_wheelTurned = 0; // a wheel's part of a notch, kept until it makes a whole one
+// A wheel's part of a notch, kept until it makes a whole one; a turn the other way, or the focus
+// leaving the edit, starts afresh, so that a whole notch always steps.
+int g_wheelTurned = 0;
 
 // The arrows' own notification, handed to the dialog as the up-down control sends it.
 void StepAsTheArrows(HWND edit, bool up)
@@ -46,8 +48,10 @@ LRESULT CALLBACK HandOverKeys(HWND edit, UINT message, WPARAM wParam, LPARAM lPa
     }
     if (message == WM_MOUSEWHEEL)
     {
-        for (g_wheelTurned += GET_WHEEL_DELTA_WPARAM(wParam); g_wheelTurned >= WHEEL_DELTA;
-             g_wheelTurned -= WHEEL_DELTA)
+        const int turned = GET_WHEEL_DELTA_WPARAM(wParam);
+        if ((turned < 0) != (g_wheelTurned < 0))
+            g_wheelTurned = 0;
+        for (g_wheelTurned += turned; g_wheelTurned >= WHEEL_DELTA; g_wheelTurned -= WHEEL_DELTA)
             StepAsTheArrows(edit, true);
         for (; g_wheelTurned <= -WHEEL_DELTA; g_wheelTurned += WHEEL_DELTA)
             StepAsTheArrows(edit, false);
@@ -55,6 +59,8 @@ LRESULT CALLBACK HandOverKeys(HWND edit, UINT message, WPARAM wParam, LPARAM lPa
     }
     if (message == WM_CHAR && wParam == '\r')
         return 0; // already handled as a key-down
+    if (message == WM_KILLFOCUS)
+        g_wheelTurned = 0;
     if (message == WM_NCDESTROY)
     {
         g_wheelTurned = 0;

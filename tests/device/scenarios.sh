@@ -21,18 +21,26 @@ reports()
     done
 }
 
-# Ends every copy of the program, should one not end by itself.
-stop_players() { pkill -f "$(basename "$player")" || true; }
+# Ends what a row started, by the ids of that process and its children, should the program not
+# end by itself: another run's or a user's copy of it is none of ours.
+end_tree()
+{
+    local child
+    for child in $(ps -o pid= --ppid "$1"); do end_tree "$child"; done
+    kill "$1" 2>/dev/null || true
+}
 
 status=0
 # row NAME "SET ARGUMENTS" "ACTIONS" "SHOWN" REPORTS...; "removed" for SET ARGUMENTS: no receiver
-# at all while the player runs, installed again after
+# at all while the player runs, installed again after; SET ARGUMENTS after "idle": the prefix
+# runs no program for five seconds between the set and the start
 row()
 {
     local name=$1 settings=$2 actions=$3 want=$4 shown=""
     shift 4
     # shellcheck disable=SC2086
-    if [ "$settings" = removed ]; then run "$tools/wavelark_receiver.exe" remove; else run "$tools/wavelark_receiver.exe" set $settings; fi
+    if [ "$settings" = removed ]; then run "$tools/wavelark_receiver.exe" remove; else run "$tools/wavelark_receiver.exe" set ${settings#idle }; fi
+    [[ $settings != idle* ]] || sleep 5
     run "$player" >"$work/player.log" &
     local pid=$! part
     # Each "|" in ACTIONS starts the program a second time, which must end by itself; SHOWN then
@@ -46,7 +54,7 @@ row()
     # shellcheck disable=SC2086
     shown+=$(run "$tools/wavelark_probe.exe" $actions close | tr -d '\r')
     for _ in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-    kill -0 $pid 2>/dev/null && echo "FAIL: $name: the player did not end" && status=1 && stop_players
+    kill -0 $pid 2>/dev/null && echo "FAIL: $name: the player did not end" && status=1 && end_tree $pid
     [ "$settings" != removed ] || run "$tools/wavelark_receiver.exe" install "Z:${tools//\//\\}\\wavelark_receiver.inf"
     run "$tools/wavelark_receiver.exe" log | tr -d '\r' >"$work/received"
     if [ "$shown" != "$want" ]; then
@@ -64,6 +72,7 @@ row()
 # are kHz + 450, FM codes the tenths of a MHz + 107, times 8.
 row "start-up shows the report" "--start FM:87.9" "" "87.9 FM" Q
 row "start-up on AM" "--start AM:1710" "" "1710 AM" Q
+row "the receiver keeps its state while the prefix idles" "idle --start AM:1710" "" "1710 AM" Q
 row "the upper arrow" "--start FM:87.9" "up" "88.0 FM" Q 02:1ED8 Q
 row "the top of FM stays" "--start FM:107.9" "up" "107.9 FM" Q 02:2510 Q
 row "the bottom of FM stays" "--start FM:83.3" "down" "83.3 FM" Q 02:1D60 Q
@@ -86,6 +95,7 @@ row "the Down key stays at the bottom of AM" "--start AM:522" "key:down" "522 AM
 row "a wheel notch up" "--start FM:87.9" "wheel:120" "88.0 FM" Q 02:1ED8 Q
 row "a wheel notch down on AM" "--start AM:1000" "wheel:-120" "999 AM" Q 12:05A9 Q
 row "a fine wheel steps once a whole notch" "--start FM:87.9" "wheel:40 wheel:40 wheel:40 wheel:40" "88.0 FM" Q 02:1ED8 Q
+row "half a notch up, then a whole one down, steps down" "--start FM:87.9" "wheel:60 wheel:-120" "87.8 FM" Q 02:1EC8 Q
 row "each band remembers its frequency" "--start FM:88.0" "am fm" "88.0 FM" Q 12:03CC Q 02:1ED8 Q
 row "AM while on AM jumps to 522" "--start AM:550" "am" "522 AM" Q 12:03CC Q
 row "a receiver that never answers" "--fault silent" "up" " AM" Q
@@ -96,6 +106,8 @@ row "unplugged after one answer" "--start AM:1000 --fault unplug-after:1" "up" "
 row "no receiver" removed "up fm" "87.9 FM"
 # A second start brings the running copy out of the tray and ends, opening nothing of its own.
 row "a second start brings the first back" "--start FM:87.9" "tray|" "87.9 FM hidden|87.9 FM" Q
+row "a second start restores a first copy minimised from outside" "--start FM:87.9" "minimise|" \
+    "87.9 FM minimised|87.9 FM" Q
 # Starts the receiver's 16-bit code cannot hold are refused before anything changes.
 for start in FM:808.5 FM:nan FM:-1 AM:65086 AM:522.5; do ! run "$tools/wavelark_receiver.exe" set --start "$start" || { echo "FAIL: --start $start accepted"; status=1; }; done
 [ $status -eq 0 ] && echo "every scenario as expected"

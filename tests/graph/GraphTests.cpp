@@ -250,6 +250,19 @@ TEST(FilterCandidate, TypeTestsAndTheOrderOfCandidates)
         ASSERT_EQ(2u, order.size());
         EXPECT_EQ(&first, order[0].pFilter) << name;
     }
+    // At equal merit only the rule puts the exact match first: wildcards listed before it.
+    for (size_t exact = 1; exact < 4; ++exact)
+    {
+        std::vector<Candidate> pool(4);
+        std::vector<CGraphFilter*> listed;
+        for (size_t i = 0; i < pool.size(); ++i)
+        {
+            pool[i].m_merit = 0x0000006000000000ull;
+            pool[i].m_types = {kMajor, i == exact ? kSub : GUID_NULL};
+            listed.push_back(&pool[i]);
+        }
+        EXPECT_EQ(&pool[exact], OrderCandidates(listed, {kMajor, kSub})[0].pFilter) << "exact at " << exact;
+    }
 }
 
 // A candidate from a class identifier reads the filter-category instance key of the class: the
@@ -447,8 +460,8 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
     }
 }
 
-// Whom the builder asks first: the pin's own stream builder, then (for all but the capture
-// builder) a free filter already in the graph, then the graph's filter cache, then the registry.
+// Whom the builder asks first: the pin's own stream builder, then the graph's filter cache, then
+// (for all but the capture builder) a free filter already in the graph, then the registry.
 // The graph's filter cache comes before the registry; a cached filter that could not connect goes
 // back into the cache and out of the graph.
 TEST_F(GraphBuilding, TheGraphsFilterCacheComesBeforeTheRegistry)

@@ -291,8 +291,8 @@ TEST_F(Playback, CloseWhilePlayingLeavesNothingRunning)
     EXPECT_EQ(S_OK, canUnload());
 }
 
-// Four bytes under "AUDIO" are another program's number whatever their type; the player raises
-// it to what the speakers need and never lowers it, and counts any other length as 0.
+// Up to four bytes under "AUDIO" are another program's number whatever their type; the player
+// raises it to what the speakers need and never lowers it, and counts a longer value as 0.
 TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
 {
     const struct
@@ -316,7 +316,8 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
         {"geometry bits", DSSPEAKER_COMBINED(DSSPEAKER_STEREO, DSSPEAKER_GEOMETRY_WIDE), REG_NONE, {}, 2},
         {"no DirectSound writes 0", std::nullopt, REG_NONE, {}, 0},
         {"a longer value counts as 0", DSSPEAKER_STEREO, REG_BINARY, {7, 0, 0, 0, 0, 0, 0, 0}, 2},
-        {"a shorter value counts as 0", DSSPEAKER_STEREO, REG_BINARY, {7, 0}, 2},
+        {"a shorter value is its number too", DSSPEAKER_STEREO, REG_BINARY, {7, 0}, 7},
+        {"one byte", DSSPEAKER_QUAD, REG_BINARY, {5}, 5},
         {"four bytes of another type are its number", DSSPEAKER_STEREO, REG_BINARY, {6, 0, 0, 0}, 6},
     };
     HKEY key = nullptr;
@@ -329,8 +330,8 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
             ::RegSetValueExA(key, "AUDIO", 0, c.type, c.stored.data(), static_cast<DWORD>(c.stored.size()));
         FakeOs::speakerConfig = c.speakers;
         CWavelarkPlayerDlg().ApplyDecoderSpeakerSetting();
-        DWORD value = 0xDEAD, size = sizeof(value);
-        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(key, nullptr, "AUDIO", RRF_RT_DWORD, nullptr, &value, &size));
+        DWORD value = 0, size = sizeof(value); // a value left as it was may be shorter, of any type
+        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(key, nullptr, "AUDIO", RRF_RT_ANY, nullptr, &value, &size));
         EXPECT_EQ(c.expected, value) << c.name;
     }
     FakeOs::speakerConfig = DSSPEAKER_STEREO;
@@ -373,13 +374,19 @@ TEST_F(Playback, PlayKeepsTheScreenAwakeUntilStopOrExit)
                  EXPECT_FALSE(::KillTimer(window, CWavelarkPlayerDlg::kKeepAwakeTimer)) << "Stop killed it";
                  EXPECT_TRUE(tick().empty());
                  play();
+                 // A graph that stops by itself no longer keeps the display on after the next tick.
+                 (void)dialog.m_mediaControl->Stop();
+                 EXPECT_TRUE(tick().empty());
+                 play();
                  ::PostMessageW(window, WM_COMMAND, ID_TRAY_EXIT, 0);
                  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
              });
     EXPECT_EQ(State_Stopped, dialog.GetGraphState()) << "Exit stops the graph before the dialog ends";
-    // The display is required while the graph runs, and released at Stop and at Exit.
+    // The display is required while the graph runs, and released at Stop, when it stops by itself
+    // and at Exit.
     const EXECUTION_STATE running = ES_CONTINUOUS | ES_DISPLAY_REQUIRED, released = ES_CONTINUOUS;
-    EXPECT_EQ(std::vector<EXECUTION_STATE>({running, released, running, released}), FakeOs::executionStates);
+    EXPECT_EQ(std::vector<EXECUTION_STATE>({running, released, running, released, running, released}),
+              FakeOs::executionStates);
     CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 

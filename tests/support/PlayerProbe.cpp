@@ -3,10 +3,11 @@
 // shipping programs:
 //   wavelark_probe [--every MS] [ACTION...]
 //       up, down, am, fm, play, stop, close; enter:TEXT typed and Enter; type:TEXT typed and Tab;
-//       key:up and key:down pressed in the edit; wheel:DELTA turned over the edit; tray (minimise)
+//       key:up and key:down pressed in the edit; wheel:DELTA turned over the edit; tray (minimise);
+//       minimise (from outside, as another program may)
 // Each action returns once the dialog has run the exchange it causes.
 // Prints "TEXT BAND": the frequency edit's text and "AM", "FM" or "-" for the checked button,
-// and " hidden" when the dialog is not shown.
+// and " hidden" when the dialog is not shown, " minimised" when it is iconic.
 // With --every, the actions start MS apart and up to 50 ms more, so that they do not fall in step
 // with the audio source's 50 ms buffers, and each prints "ACTION SECONDS" as it is sent: the
 // performance counter, which Wine takes from the monotonic clock other programs read too.
@@ -102,6 +103,8 @@ bool Act(HWND dialog, const std::string& action)
         Type(dialog, edit, action.substr(action.find(':') + 1), action[0] == 'e');
     else if (action == "close")
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+    else if (action == "minimise")
+        ::ShowWindow(dialog, SW_MINIMIZE);
     else
         return false;
     return true;
@@ -113,7 +116,11 @@ std::string Shown(HWND dialog)
     char text[64] = {};
     ::SendMessageA(::GetDlgItem(dialog, IDC_FREQ_EDIT), WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
     const bool fm = ::IsDlgButtonChecked(dialog, IDC_RADIO_FM), am = ::IsDlgButtonChecked(dialog, IDC_RADIO_AM);
-    return std::string(text) + (fm ? " FM" : am ? " AM" : " -") + (::IsWindowVisible(dialog) ? "" : " hidden");
+    return std::string(text) +
+           (fm   ? " FM"
+            : am ? " AM"
+                 : " -") +
+           (::IsWindowVisible(dialog) ? "" : " hidden") + (::IsIconic(dialog) ? " minimised" : "");
 }
 
 double Seconds()
