@@ -14,6 +14,14 @@
 
 namespace
 {
+double Now()
+{
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 struct Arrival
 {
     double at; // seconds of the performance counter
@@ -34,11 +42,7 @@ class RecordingPin final : public PinBase, public IMemInputPin
     STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
     STDMETHODIMP Receive(IMediaSample* sample) override
     {
-        LARGE_INTEGER now, frequency;
-        ::QueryPerformanceCounter(&now);
-        ::QueryPerformanceFrequency(&frequency);
-        Arrival arrival = {static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart),
-                           sample->GetActualDataLength(), -1, -1};
+        Arrival arrival = {Now(), sample->GetActualDataLength(), -1, -1};
         (void)sample->GetTime(&arrival.start, &arrival.stop);
         std::lock_guard<std::mutex> guard(lock);
         arrivals.push_back(arrival);
@@ -76,12 +80,15 @@ class RecordingSink final : public FilterBase
     PinBase& PinAt(size_t) override { return pin; }
 };
 
-double Now()
+// A new input's capture pin, made by its registered server.
+ComPtr<IPin> CapturePinOfANewInput()
 {
-    LARGE_INTEGER now, frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+    ComPtr<IBaseFilter> source;
+    ComPtr<IPin> pin;
+    if (SUCCEEDED(
+            ::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, source.PutVoid())))
+        (void)source->FindPin(L"Capture", pin.Put()); // the pin holds its filter
+    return pin;
 }
 
 // What it connects with: half a second of its default format unless asked before it connects,
@@ -108,11 +115,8 @@ TEST(AudioInput, ConnectsWithTheBuffersAndFormatAskedBeforehand)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        ComPtr<IBaseFilter> source;
-        ASSERT_HRESULT_SUCCEEDED(
-            ::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, source.PutVoid()));
-        ComPtr<IPin> pin;
-        ASSERT_HRESULT_SUCCEEDED(source->FindPin(L"Capture", pin.Put()));
+        const ComPtr<IPin> pin = CapturePinOfANewInput();
+        ASSERT_NE(nullptr, pin.Get());
         ComPtr<IAMStreamConfig> config;
         ComPtr<IAMBufferNegotiation> negotiation;
         ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
@@ -157,11 +161,9 @@ TEST(AudioInput, ConnectsWithTheBuffersAndFormatAskedBeforehand)
 // starts its capture afresh.
 TEST(AudioInput, HandsOverOnlyWhatItHasCapturedAndNothingAfterStop)
 {
-    ComPtr<IBaseFilter> source;
-    ASSERT_HRESULT_SUCCEEDED(
-        ::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, source.PutVoid()));
-    ComPtr<IPin> pin;
-    ASSERT_HRESULT_SUCCEEDED(source->FindPin(L"Capture", pin.Put()));
+    const ComPtr<IPin> pin = CapturePinOfANewInput();
+    ASSERT_NE(nullptr, pin.Get());
+    ComPtr<IBaseFilter> source(GetFilterFromPin(pin.Get()));
     ComPtr<IAMBufferNegotiation> negotiation;
     ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
     const ALLOCATOR_PROPERTIES forty = {-1, 7056, -1, -1};
