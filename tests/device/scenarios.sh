@@ -33,14 +33,14 @@ end_tree()
 status=0
 # row NAME "SET ARGUMENTS" "ACTIONS" "SHOWN" REPORTS...; "removed" for SET ARGUMENTS: no receiver
 # at all while the player runs, installed again after; SET ARGUMENTS after "idle": the prefix
-# runs no program for five seconds between the set and the start
+# runs no program for eight seconds between the set and the start
 row()
 {
     local name=$1 settings=$2 actions=$3 want=$4 shown=""
     shift 4
     # shellcheck disable=SC2086
     if [ "$settings" = removed ]; then run "$tools/wavelark_receiver.exe" remove; else run "$tools/wavelark_receiver.exe" set ${settings#idle }; fi
-    [[ $settings != idle* ]] || sleep 5
+    [[ $settings != idle* ]] || sleep 8
     run "$player" >"$work/player.log" &
     local pid=$! part
     # Each "|" in ACTIONS starts the program a second time, which must end by itself; SHOWN then
