@@ -103,8 +103,9 @@ bool Act(HWND dialog, const std::string& action)
         Type(dialog, edit, action.substr(action.find(':') + 1), action[0] == 'e');
     else if (action == "close")
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-    else if (action == "minimise")
-        ::ShowWindow(dialog, SW_MINIMIZE);
+    else if (action == "minimise") // again if the modal loop's first show undid it, as for tray
+        for (int tries = 0; tries < 3 && !::IsIconic(dialog); ++tries)
+            ::ShowWindow(dialog, SW_MINIMIZE), ::Sleep(1000);
     else
         return false;
     return true;
