@@ -2,12 +2,13 @@
 // live in the folder of the subsystem that owns them.
 #pragma once
 
+#include "com/ComPtr.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/String.h"
-#include "graph/ComPtr.h"
 #include "playback/OpenRequests.h"
 #include "receiver/ReceiverHandle.h"
+#include "wire/ReceiverWire.h"
 
 #include <control.h>
 #include <strmif.h>
@@ -44,8 +45,8 @@ class CWavelarkPlayerDlg : public CDialog
     static constexpr int kEditMaxChars = 5;
 
     // The receiver's HID identity.
-    static constexpr int kReceiverVendorId = 0x077D;
-    static constexpr int kReceiverProductId = 0x627A;
+    static constexpr int kReceiverVendorId = kWireVendorId;
+    static constexpr int kReceiverProductId = kWireProductId;
     // Longest wait for the receiver's answer, in milliseconds.
     static constexpr DWORD kReadTimeoutMs = 6000;
     // Emptying the input queue: at most this many stale reports taken; how long a read of a
@@ -55,7 +56,7 @@ class CWavelarkPlayerDlg : public CDialog
     static constexpr DWORD kCancelTimeoutMs = 1000;
     // The report buffers hold at least this many bytes, more when the receiver's reports are longer.
     static constexpr size_t kReportBufferBytes = 256;
-    static constexpr size_t kCommandBytes = 6;
+    static constexpr size_t kCommandBytes = kWireDataBytes;
 
     // Members in declaration order: construction runs in this order, destruction in reverse.
     HICON m_mainIcon;

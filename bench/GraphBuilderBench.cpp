@@ -1,11 +1,11 @@
-// How long our capture builder takes to render the simulated receiver's capture pin to the
+// How long our capture builder takes to render the virtual receiver's capture pin to the
 // default audio renderer, against the platform's own IGraphBuilder::Render, with 50 decoy filters
 // registered. Runs alternate in one process; the last line is the ratio of the medians.
+#include "com/ComBase.h"
 #include "graph/DShowHelpers.h"
 #include "graph/EnumItems.h"
 #include "graph/GraphBuilder.h"
-#include "sim/ComBase.h"
-#include "sim/SimAudioSource.h"
+#include "virtual_receiver/audio/SimAudioSource.h"
 
 #include <uuids.h>
 

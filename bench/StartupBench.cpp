@@ -1,4 +1,4 @@
-// From process start to the dialog on screen: the simulated player (graph built and first
+// From process start to the dialog on screen: the shipping player (graph built and first
 // report applied before its dialog shows) against a bare dialog program of ours, started the
 // same way, alternating. The last line is the ratio of the medians.
 #include <windows.h>

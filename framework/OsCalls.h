@@ -66,7 +66,7 @@ struct OsCalls
     decltype(&::RegCloseKey) RegCloseKey = ::RegCloseKey;
 };
 
-// The process-wide table. Only tests and the simulated receiver's wiring replace entries.
+// The process-wide table. Only tests replace entries, each for a scope.
 OsCalls& Os();
 
 // A registry key that closes through the table, so that tests see every close.

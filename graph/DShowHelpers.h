@@ -1,7 +1,8 @@
 // Helpers the graph library and the playback session share: names and owners of filters and
-// pins, GUID texts, media-type records, the 8-bit code page and how internal failures raise.
+// pins, GUID texts, the 8-bit code page and how internal failures raise.
 #pragma once
 
+#include "com/MediaType.h"
 #include "framework/String.h"
 
 #include <windows.h>
@@ -53,25 +54,3 @@ UniqueBstr BstrFromWide(const wchar_t* text);
 // Wide text of 8-bit text, and back, in the conversion code page.
 std::wstring WideFromText(const char* text);
 CString TextFromWide(const wchar_t* text);
-
-// AM_MEDIA_TYPE record operations. A record owns its format block exactly when cbFormat != 0.
-HRESULT CopyMediaTypeRecord(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source);
-void FreeMediaTypeRecord(AM_MEDIA_TYPE* record);
-// For records that enumerators hand out: frees the contents, then the record itself.
-void DeleteMediaTypeRecord(AM_MEDIA_TYPE* record);
-
-class CMediaType : public AM_MEDIA_TYPE
-{
-  public:
-    CMediaType();
-    explicit CMediaType(const AM_MEDIA_TYPE& source, HRESULT* result = nullptr);
-    CMediaType(const CMediaType& source) : CMediaType(static_cast<const AM_MEDIA_TYPE&>(source)) {}
-    ~CMediaType() { FreeMediaTypeRecord(this); }
-    // E_OUTOFMEMORY when the format block cannot be copied.
-    HRESULT Assign(const AM_MEDIA_TYPE& source);
-    CMediaType& operator=(const CMediaType& source)
-    {
-        (void)Assign(source); // a failed copy leaves an empty format block, as Assign documents
-        return *this;
-    }
-};

@@ -4,8 +4,8 @@
 // S_OK forever with nothing cannot keep it walking.
 #pragma once
 
-#include "graph/ComPtr.h"
-#include "graph/DShowHelpers.h"
+#include "com/ComPtr.h"
+#include "com/MediaType.h"
 
 #include <strmif.h>
 

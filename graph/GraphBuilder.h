@@ -2,7 +2,7 @@
 // one directly connected filter at a time, until every stream ends in a renderer.
 #pragma once
 
-#include "graph/ComPtr.h"
+#include "com/ComPtr.h"
 #include "graph/GraphFilter.h"
 
 #include <windows.h>

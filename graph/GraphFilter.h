@@ -2,7 +2,7 @@
 // types their input pins take, known from a moniker or from a class identifier's registration.
 #pragma once
 
-#include "graph/ComPtr.h"
+#include "com/ComPtr.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
-// Owners of the receiver link's handles. They close through the OS call table, so that the
-// simulated receiver sees every close.
+// Owners of the receiver link's handles. They close through the OS call table, as every other
+// call of the link goes.
 #pragma once
 
 #include "framework/OsCalls.h"

@@ -1,6 +1,8 @@
 // The bands, their limits and the command and report bytes the receiver speaks.
 #pragma once
 
+#include "wire/ReceiverWire.h"
+
 #include <windows.h>
 
 namespace tuning
@@ -8,10 +10,10 @@ namespace tuning
 constexpr int kBandAm = 0;
 constexpr int kBandFm = 1;
 
-constexpr BYTE kBandByteAm = 0x12;
-constexpr BYTE kBandByteFm = 0x02;
-constexpr BYTE kTuneCommand = 0xC0;
-constexpr BYTE kQueryCommand = 0x80;
+constexpr BYTE kBandByteAm = kWireBandAm;
+constexpr BYTE kBandByteFm = kWireBandFm;
+constexpr BYTE kTuneCommand = kWireTuneCommand;
+constexpr BYTE kQueryCommand = kWireQueryCommand;
 
 // Inclusive limits; AM in whole kHz, FM in MHz.
 constexpr int kAmLowest = 522;

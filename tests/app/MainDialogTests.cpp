@@ -2,8 +2,8 @@
 #include "framework/OsCalls.h"
 #include "framework/Unique.h"
 #include "res/resource.h"
-#include "sim/SimulatedReceiver.h"
 #include "support/ModalDriver.h"
+#include "support/ScopedOsCall.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ const std::tuple<int, const wchar_t*, const wchar_t*, DWORD, RECT> kControls[] =
     {IDC_STATIC, L"Static", L"Tune", SS_LEFT | WS_GROUP, {7, 7, 51, 10}},
 };
 
-// The DPI the run was started at (tests/app/scales.sh), 96 without one.
+// The DPI the run was started at (tests/app/dialog_scales.sh), 96 without one.
 const int kRunDpi = std::getenv("WAVELARK_DPI") ? std::atoi(std::getenv("WAVELARK_DPI")) : 96;
 
 // Width of `text` in `font`, or in `window`'s own.
@@ -43,17 +43,30 @@ int TextWidth(HWND window, const wchar_t* text, HFONT font = nullptr)
     return size.cx;
 }
 
-// The dialog as the user meets it, at the run's DPI: laid out at that DPI, every control where
-// the template places it with its whole text in view, AM checked, the About box modal from the
-// system menu, and OK reading the controls back.
-TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
+// A machine without a HID device: the dialog as it shows without a receiver, whatever the
+// test's machine has attached.
+HDEVINFO WINAPI NoDevices(const GUID*, PCSTR, HWND, DWORD)
 {
-    // The template as it shows without a receiver, whatever the machine has attached.
-    SimulatedReceiver::Instance().Install(
-        {.band = 0, .code = 0, .fault = SimFault::NoReceiver, .faultValue = 0, .interfaces = {}});
-    CWavelarkPlayerDlg dialog;
-    const INT_PTR result = RunModal(
-        dialog,
+    ::SetLastError(ERROR_INVALID_DATA);
+    return INVALID_HANDLE_VALUE;
+}
+
+class MainDialog : public ::testing::Test
+{
+  protected:
+    // Runs a fresh dialog, driven by `drive` once it shows.
+    INT_PTR Run(const std::function<void(HWND)>& drive) { return RunModal(m_dialog, drive); }
+
+    ScopedOsCall m_noReceiver{&OsCalls::SetupDiGetClassDevsA, &NoDevices};
+    CWavelarkPlayerDlg m_dialog;
+};
+
+// Laid out at the run's DPI: the font's size, the caption beside the icon and three caption
+// buttons, every control where the template places it with its whole text in view, the tab
+// order, AM checked, the edit's limit, font and events.
+TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
+{
+    Run(
         [&](HWND window)
         {
             LOGFONTW font = {};
@@ -62,20 +75,22 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
             ::MapDialogRect(window, &size);
             ::GetClientRect(window, &client);
             EXPECT_EQ(std::make_tuple(-::MulDiv(9, kRunDpi, 72), size.right, size.bottom),
-                      std::make_tuple(font.lfHeight, client.right, client.bottom));
-            // The caption beside the icon and three caption buttons.
+                      std::make_tuple(font.lfHeight, client.right, client.bottom))
+                << "font height, client width, client height";
             NONCLIENTMETRICSW metrics = {};
             metrics.cbSize = sizeof(metrics);
             ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
             UniqueGdiObject captionFont(::CreateFontIndirectW(&metrics.lfCaptionFont));
             EXPECT_LE(TextWidth(window, L"WavelarkPlayerLite", static_cast<HFONT>(captionFont.Get())) +
                           ::GetSystemMetrics(SM_CXSMICON) + 3 * ::GetSystemMetrics(SM_CXSIZE),
-                      client.right);
+                      client.right)
+                << "the caption, its icon and buttons fit";
             EXPECT_EQ(L"WavelarkPlayerLite", WindowText(window));
             EXPECT_TRUE(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
             EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
                       ::GetWindowLongW(window, GWL_STYLE) &
-                          (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+                          (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME))
+                << "window style";
             HWND control = ::GetWindow(window, GW_CHILD);
             for (const auto& [id, className, text, style, dialogUnits] : kControls)
             {
@@ -85,24 +100,27 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
                 ::GetClassNameW(control, actualClass, 32);
                 EXPECT_EQ(
                     std::make_tuple(id, 0, std::wstring(text)),
-                    std::make_tuple(::GetDlgCtrlID(control), ::lstrcmpiW(className, actualClass), WindowText(control)));
+                    std::make_tuple(::GetDlgCtrlID(control), ::lstrcmpiW(className, actualClass), WindowText(control)))
+                    << "id, class compared, text";
                 // The rich edit trades its border for an edge, and the group's tab stop moves.
                 const DWORD platformBits = WS_BORDER | WS_TABSTOP;
                 EXPECT_EQ((style | WS_CHILD | WS_VISIBLE) & ~platformBits,
-                          ::GetWindowLongW(control, GWL_STYLE) & ~platformBits);
+                          ::GetWindowLongW(control, GWL_STYLE) & ~platformBits)
+                    << "style";
                 // Where it starts; its size follows from the same template, and the up-down control
                 // sizes itself anyway.
                 RECT expected = dialogUnits, actual;
                 ::MapDialogRect(window, &expected);
                 ::GetWindowRect(control, &actual);
                 ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
-                EXPECT_EQ(std::make_pair(expected.left, expected.top), std::make_pair(actual.left, actual.top));
+                EXPECT_EQ(std::make_pair(expected.left, expected.top), std::make_pair(actual.left, actual.top))
+                    << "left, top";
                 // The whole text in view: a radio button's beside its box, a push button's inside its edges.
                 const int room = actual.right - actual.left -
                                  ((style & BS_TYPEMASK) == BS_AUTORADIOBUTTON ? ::GetSystemMetrics(SM_CXMENUCHECK)
                                   : std::wstring(className) == L"Button"      ? 2 * ::GetSystemMetrics(SM_CXEDGE)
                                                                               : 0);
-                EXPECT_LE(TextWidth(control, text), room);
+                EXPECT_LE(TextWidth(control, text), room) << "text width against the room for it";
                 control = ::GetWindow(control, GW_HWNDNEXT);
             }
             EXPECT_EQ(nullptr, control) << "no control beyond the template's";
@@ -111,22 +129,18 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
             HWND am = ::GetDlgItem(window, IDC_RADIO_AM);
             EXPECT_EQ(std::make_tuple(play, edit, am, play),
                       std::make_tuple(::GetFocus(), ::GetNextDlgTabItem(window, play, FALSE),
-                                      ::GetNextDlgTabItem(window, edit, FALSE),
-                                      ::GetNextDlgTabItem(window, am, FALSE)));
-            EXPECT_EQ(BST_CHECKED, ::SendMessageW(am, BM_GETCHECK, 0, 0));
-            EXPECT_EQ(5, ::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
-            // More than a user can type, put there by a program, is refused: OK leaves the dialog open.
-            ::SetWindowTextW(edit, L"123456");
-            ::PostMessageW(window, WM_COMMAND, IDOK, 0);
-            EXPECT_TRUE(WaitForPosted(edit)) << "OK was handled and the dialog stayed";
-            EXPECT_EQ(edit, ::GetFocus());
-            EXPECT_EQ(0x430000u, ::SendMessageW(edit, EM_GETEVENTMASK, 0, 0) & (0x430000u | ENM_CHANGE));
+                                      ::GetNextDlgTabItem(window, edit, FALSE), ::GetNextDlgTabItem(window, am, FALSE)))
+                << "focus, then the tab stops after Play, the edit and AM";
+            EXPECT_EQ(BST_CHECKED, ::SendMessageW(am, BM_GETCHECK, 0, 0)) << "AM checked";
+            EXPECT_EQ(5, ::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0)) << "the edit's limit";
+            EXPECT_EQ(0x430000u, ::SendMessageW(edit, EM_GETEVENTMASK, 0, 0) & (0x430000u | ENM_CHANGE))
+                << "the edit's events";
             CHARFORMATW format = {};
             format.cbSize = sizeof(format);
             ::SendMessageW(edit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
             EXPECT_EQ(std::make_pair(std::wstring(L"ＭＳ ゴシック"), 180L),
                       std::make_pair(std::wstring(format.szFaceName), format.yHeight))
-                << "9 points at every DPI";
+                << "face and height: 9 points at every DPI";
             // Every width of frequency, right-aligned, whole inside the edit's border.
             ::GetClientRect(edit, &client);
             for (const std::wstring frequency : {L"88.0", L"107.9", L"1710"})
@@ -140,14 +154,27 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
             const LRESULT icon = ::SendMessageW(window, WM_GETICON, ICON_BIG, 0);
             EXPECT_EQ(std::make_tuple(true, icon, icon),
                       std::make_tuple(icon != 0, ::SendMessageW(window, WM_GETICON, ICON_SMALL, 0),
-                                      ::SendMessageW(window, WM_QUERYDRAGICON, 0, 0)));
+                                      ::SendMessageW(window, WM_QUERYDRAGICON, 0, 0)))
+                << "a big icon, the small one and the drag icon the same";
+        });
+}
+
+// The system menu's last item opens the About box, modal, for its own command and Windows' own
+// command bits only.
+TEST_F(MainDialog, SystemMenuOpensTheAboutBoxModally)
+{
+    Run(
+        [&](HWND window)
+        {
             HMENU menu = ::GetSystemMenu(window, FALSE);
             const int last = ::GetMenuItemCount(menu) - 1;
             wchar_t text[128] = {};
             ::GetMenuStringW(menu, last, text, ARRAYSIZE(text), MF_BYPOSITION);
             EXPECT_STREQ(L"バージョン情報 WavelarkPlayer(&A)...", text);
-            EXPECT_EQ(0x10u, ::GetMenuItemID(menu, last));
-            EXPECT_TRUE(::GetMenuState(menu, last - 1, MF_BYPOSITION) & MF_SEPARATOR);
+            EXPECT_EQ(0x10u, ::GetMenuItemID(menu, last)) << "its command";
+            EXPECT_TRUE(::GetMenuState(menu, last - 1, MF_BYPOSITION) & MF_SEPARATOR) << "a separator before it";
+            HWND edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
+            ::SetWindowTextW(edit, L"1710"); // room for the selections that show a posted message handled
             for (const auto& [id, opens] : {std::pair{16u, true}, {31u, true}, {32u, false}, {0u, false}})
             {
                 SCOPED_TRACE(id);
@@ -158,30 +185,57 @@ TEST(MainDialog, ShowsTheTemplateOpensTheAboutBoxAndReadsTheControlsBackOnOk)
                 HWND about = opens ? WaitForDialog(L"バージョン情報 WavelarkPlayerLite", 5000)
                                    : ::FindWindowW(reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(32770)),
                                                    L"バージョン情報 WavelarkPlayerLite");
-                ASSERT_EQ(opens, about != nullptr);
+                ASSERT_EQ(opens, about != nullptr) << "whether the About box opened";
                 if (!about)
                     continue;
                 EXPECT_NE(nullptr, ::FindWindowExW(about, nullptr, nullptr, L"WavelarkPlayer Version 1.1"));
-                EXPECT_EQ(window, ::GetWindow(about, GW_OWNER));
+                EXPECT_EQ(window, ::GetWindow(about, GW_OWNER)) << "its owner";
                 EXPECT_FALSE(::IsWindowEnabled(window)) << "nothing of the main dialog works meanwhile";
                 ::PostMessageW(about, WM_COMMAND, IDOK, 0);
                 EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
-                EXPECT_TRUE(::IsWindowEnabled(window));
+                EXPECT_TRUE(::IsWindowEnabled(window)) << "the main dialog works again";
             }
-            // Moved to a monitor of twice the DPI, the edit's font is made again for it.
-            ::GetWindowRect(window, &size); // where it is: the suggested place
+        });
+}
+
+// Moved to a monitor of twice the DPI, the edit's font is made again for it.
+TEST_F(MainDialog, MakesTheEditFontAgainOnANewDpi)
+{
+    Run(
+        [&](HWND window)
+        {
+            RECT place;
+            ::GetWindowRect(window, &place); // where it is: the suggested place
             ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(2 * kRunDpi, 2 * kRunDpi),
-                           reinterpret_cast<LPARAM>(&size));
-            ::SendMessageW(edit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+                           reinterpret_cast<LPARAM>(&place));
+            CHARFORMATW format = {};
+            format.cbSize = sizeof(format);
+            ::SendMessageW(::GetDlgItem(window, IDC_FREQ_EDIT), EM_GETCHARFORMAT, SCF_DEFAULT,
+                           reinterpret_cast<LPARAM>(&format));
             EXPECT_EQ(360, format.yHeight) << "twice the pixels, at the platform's DPI";
+        });
+}
+
+// OK reads the controls back; more than a user can type, put there by a program, is refused and
+// leaves the dialog open with the focus on the edit.
+TEST_F(MainDialog, OkReadsTheControlsBackAndRefusesWhatNoUserCanType)
+{
+    const INT_PTR result = Run(
+        [&](HWND window)
+        {
+            HWND edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
+            ::SetWindowTextW(edit, L"123456");
+            ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+            EXPECT_TRUE(WaitForPosted(edit)) << "OK was handled and the dialog stayed";
+            EXPECT_EQ(edit, ::GetFocus()) << "the focus on the edit";
             ::SetWindowTextW(edit, L"90.0");
             ::CheckRadioButton(window, IDC_RADIO_AM, IDC_RADIO_FM, IDC_RADIO_FM);
             ::PostMessageW(window, WM_COMMAND, IDOK, 0);
             EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
         });
     EXPECT_EQ(std::make_tuple(static_cast<INT_PTR>(IDOK), 1, std::string("90.0")),
-              std::make_tuple(result, dialog.m_band, std::string(dialog.m_editText.GetString())));
-    SimulatedReceiver::Instance().Uninstall();
+              std::make_tuple(result, m_dialog.m_band, std::string(m_dialog.m_editText.GetString())))
+        << "result, band, edit text";
 }
 
 // The shell as the tray code sees it: every call recorded, answers scripted.
@@ -235,14 +289,12 @@ std::vector<DWORD> CallsOf(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 // is asked again every second, a modify first; any other failure shows its message and closes.
 TEST(Tray, MinimiseHidesIntoTheTrayAndTheIconBringsTheWindowBack)
 {
-    const OsCalls saved = Os();
-    OsCalls& os = Os();
-    os.Shell_NotifyIconA = &FakeShell::NotifyIcon;
-    os.GetLastError = &FakeShell::GetLastError;
-    os.Sleep = &FakeShell::Sleep;
-    os.MessageBoxW = &FakeShell::MessageBoxW;
-    os.GetCursorPos = &FakeShell::GetCursorPos;
-    os.TrackPopupMenu = &FakeShell::TrackPopupMenu;
+    ScopedOsCall notifyIcon(&OsCalls::Shell_NotifyIconA, &FakeShell::NotifyIcon);
+    ScopedOsCall lastError(&OsCalls::GetLastError, &FakeShell::GetLastError);
+    ScopedOsCall sleep(&OsCalls::Sleep, &FakeShell::Sleep);
+    ScopedOsCall messageBox(&OsCalls::MessageBoxW, &FakeShell::MessageBoxW);
+    ScopedOsCall cursor(&OsCalls::GetCursorPos, &FakeShell::GetCursorPos);
+    ScopedOsCall menu(&OsCalls::TrackPopupMenu, &FakeShell::TrackPopupMenu);
     CWavelarkPlayerDlg dialog;
     RunModal(dialog,
              [&](HWND window)
@@ -285,7 +337,6 @@ TEST(Tray, MinimiseHidesIntoTheTrayAndTheIconBringsTheWindowBack)
                  EXPECT_EQ((std::vector<DWORD>{NIM_ADD, NIM_MODIFY}), calls);
                  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
              });
-    Os() = saved;
     EXPECT_EQ(std::vector<std::wstring>{L"通知領域にアイコンを登録できませんでした。"}, FakeShell::messages);
     EXPECT_EQ((std::vector<DWORD>{1000, 1000}), FakeShell::sleeps) << "no more";
     EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), FakeShell::calls.back().first) << "the icon goes with the window";

@@ -2,9 +2,10 @@
 #include "framework/OsCalls.h"
 #include "graph/DShowHelpers.h"
 #include "res/resource.h"
-#include "sim/SimAudioSource.h"
 #include "support/FakeFilter.h"
 #include "support/ModalDriver.h"
+#include "support/ScopedOsCall.h"
+#include "virtual_receiver/audio/SimAudioSource.h"
 
 #include <gtest/gtest.h>
 
@@ -80,20 +81,14 @@ class Playback : public ::testing::Test
     void SetUp() override
     {
         FakeOs::messages.clear();
-        OsCalls& os = Os();
-        os.MessageBoxA = &FakeOs::MessageBoxA;
-        os.DirectSoundCreate = &FakeOs::DirectSoundCreate;
-        os.SystemParametersInfoA = &FakeOs::SystemParametersInfoA;
-        os.SetThreadExecutionState = &FakeOs::SetThreadExecutionState;
         FakeOs::executionStates.clear();
     }
-    void TearDown() override
-    {
-        Os() = m_saved;
-        EXPECT_EQ(0, LiveComObjects());
-    }
+    void TearDown() override { EXPECT_EQ(0, LiveComObjects()); }
 
-    OsCalls m_saved = Os();
+    ScopedOsCall m_messageBox{&OsCalls::MessageBoxA, &FakeOs::MessageBoxA};
+    ScopedOsCall m_sound{&OsCalls::DirectSoundCreate, &FakeOs::DirectSoundCreate};
+    ScopedOsCall m_parameters{&OsCalls::SystemParametersInfoA, &FakeOs::SystemParametersInfoA};
+    ScopedOsCall m_keepAwake{&OsCalls::SetThreadExecutionState, &FakeOs::SetThreadExecutionState};
 };
 
 // Whether the running-object table lists `graph` as graph tools look for it.
@@ -182,7 +177,7 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
     }
 }
 
-// The simulated receiver's audio input is found among the inputs, beside one whose name cannot
+// The virtual receiver's audio input is found among the inputs, beside one whose name cannot
 // be read (it still has its entry in both lists) and one named in other case, and its graph
 // ends in the default renderer through a Smart Tee whose preview output stays free.
 TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)

@@ -3,7 +3,7 @@
 // so the platform finds and makes it as it would any filter.
 #pragma once
 
-#include "sim/ComBase.h"
+#include "com/ComBase.h"
 
 #include <uuids.h>
 

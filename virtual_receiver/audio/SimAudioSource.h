@@ -1,4 +1,4 @@
-// The simulated receiver's audio input: a live capture source that plays what the receiver is
+// The virtual receiver's audio input: a live capture source that plays what the receiver is
 // tuned to. wavelark_audio.dll serves it as a registered in-process server, listed as the audio
 // input "WaveLARK USB Audio" as a device's capture filter is.
 #pragma once
@@ -15,12 +15,3 @@ inline constexpr wchar_t kSimAudioName[] = L"WaveLARK USB Audio";
 
 // A new source whose count is 1; it throws std::bad_alloc when out of memory.
 IBaseFilter* NewSimAudioSource();
-
-// What the receiver's audio input hears now and how it is set, read from the device; safe from
-// any thread.
-struct ReceiverAudio
-{
-    int toneHz;      // 0 or less: silence
-    bool plainInput; // buffer suggestions are ignored, as by an input without the interface
-};
-ReceiverAudio ReadReceiverAudio();

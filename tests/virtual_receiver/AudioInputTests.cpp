@@ -1,8 +1,9 @@
 // The virtual receiver's audio input, as the platform's Audio Capture filter behaves by its
 // documentation: what it connects with, and how it hands over what it captures.
-#include "sim/ComBase.h"
-#include "sim/SimAudioSource.h"
+#include "com/ComBase.h"
+#include "graph/DShowHelpers.h"
 #include "support/ModalDriver.h"
+#include "virtual_receiver/audio/SimAudioSource.h"
 
 #include <gtest/gtest.h>
 

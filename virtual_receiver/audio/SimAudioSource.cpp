@@ -3,11 +3,12 @@
 // 48 kHz (IAMStreamConfig), handing over only what it has captured, in real time, each buffer
 // stamped with the stream time of its capture and a stream offset, in half-second buffers unless
 // a size was suggested before it connected (IAMBufferNegotiation).
-#include "sim/SimAudioSource.h"
+#include "virtual_receiver/audio/SimAudioSource.h"
+#include "virtual_receiver/tool/ReceiverDevice.h"
 
-#include "graph/ComPtr.h"
-#include "graph/DShowHelpers.h"
-#include "sim/ComBase.h"
+#include "com/ComBase.h"
+#include "com/ComPtr.h"
+#include "com/MediaType.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>

@@ -2,15 +2,17 @@
 # The shipping program against the virtual receiver installed in the prefix: each row sets the
 # receiver's start and fault, starts the program, acts on its dialog through wavelark_probe,
 # and checks what the dialog then shows and every output report the receiver received.
-#   tests/device/scenarios.sh PLAYER.exe
+#   tests/programs/receiver_scenarios.sh PLAYER.exe
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 player=$1
 tools="$root/build/x86_64"
 run() { "$root/tools/wine-run" "$@" 2>/dev/null; }
+inf="Z:${tools//\//\\}\\wavelark_receiver.inf"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+holder=""
+trap '[ -z "$holder" ] || end_tree $holder; rm -rf "$work"' EXIT
 
 # Q is a query; BAND:CODE a tune command, in hex as the report carries them.
 reports()
@@ -30,31 +32,68 @@ end_tree()
     kill "$1" 2>/dev/null || true
 }
 
+# The prefix's server, and with it the receiver's state, lives as long as a program of it runs:
+# one holds it for the whole run, so that a busy machine's pause between two programs loses
+# nothing.
+"$root/tools/wine-run" "$tools/wavelark_receiver.exe" hold 3600 </dev/null >/dev/null 2>&1 &
+holder=$!
+
+# The probe's ACTIONS, timed: each call must end within $within seconds when that is set.
+probe()
+{
+    local started=$SECONDS
+    # shellcheck disable=SC2086
+    run "$tools/wavelark_probe.exe" $1 | tr -d '\r'
+    # A slow action is told on the error stream, which the caller's capture leaves alone, and
+    # fails the row through the file: the capture runs in a subshell.
+    [ -z "${within:-}" ] || [ $((SECONDS - started)) -le "$within" ] ||
+        { echo "FAIL: $name: '$1' took $((SECONDS - started)) s, more than $within" >&2 && touch "$work/slow"; }
+}
+
 status=0
 # row NAME "SET ARGUMENTS" "ACTIONS" "SHOWN" REPORTS...; "removed" for SET ARGUMENTS: no receiver
-# at all while the player runs, installed again after
+# at all while the player runs, installed again after. Set for one row: device=KIND to play
+# another device in the receiver's place, also=KIND to list another device beside it, pause=S
+# to wait between setting the receiver and starting the player, within=S to bound every action.
 row()
 {
     local name=$1 settings=$2 actions=$3 want=$4 shown=""
     shift 4
+    if [ -n "${device:-}" ]; then run "$tools/wavelark_receiver.exe" remove; run "$tools/wavelark_receiver.exe" install "$inf" "$device"; fi
+    [ -z "${also:-}" ] || run "$tools/wavelark_receiver.exe" install "$inf" "$also"
     # shellcheck disable=SC2086
     if [ "$settings" = removed ]; then run "$tools/wavelark_receiver.exe" remove; else run "$tools/wavelark_receiver.exe" set $settings; fi
+    sleep "${pause:-0}"
     run "$player" >"$work/player.log" &
-    local pid=$! part
+    local pid=$! part pulled=""
     # Each "|" in ACTIONS starts the program a second time, which must end by itself; SHOWN then
-    # holds what the dialog showed at each "|" too.
-    while [[ $actions == *"|"* ]]; do
-        part=${actions%%|*} actions=${actions#*|}
-        # shellcheck disable=SC2086
-        shown+=$(run "$tools/wavelark_probe.exe" $part | tr -d '\r')"|"
-        timeout 60 "$root/tools/wine-run" "$player" >/dev/null 2>&1 || { echo "FAIL: $name: the second start did not end" && status=1; }
+    # holds what the dialog showed at each "|" too. Each "!" pulls the receiver out there.
+    while [[ $actions == *[\|!]* ]]; do
+        part=${actions%%[|!]*}
+        shown+=$(probe "$part")"${actions:${#part}:1}"
+        if [ "${actions:${#part}:1}" = "!" ]; then
+            run "$tools/wavelark_receiver.exe" remove
+            pulled=yes
+        else
+            timeout 60 "$root/tools/wine-run" "$player" >/dev/null 2>&1 || { echo "FAIL: $name: the second start did not end" && status=1; }
+        fi
+        actions=${actions:${#part}+1}
     done
-    # shellcheck disable=SC2086
-    shown+=$(run "$tools/wavelark_probe.exe" $actions close | tr -d '\r')
+    shown+=$(probe "$actions close")
     for _ in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
     kill -0 $pid 2>/dev/null && echo "FAIL: $name: the player did not end" && status=1 && end_tree $pid
-    [ "$settings" != removed ] || run "$tools/wavelark_receiver.exe" install "Z:${tools//\//\\}\\wavelark_receiver.inf"
+    [ -z "${also:-}" ] || run "$tools/wavelark_receiver.exe" remove "$also"
+    # The receiver back in place: a receiver installed again starts afresh, with an empty log.
+    [ "$settings" != removed ] && [ -z "$pulled" ] || run "$tools/wavelark_receiver.exe" install "$inf"
     run "$tools/wavelark_receiver.exe" log | tr -d '\r' >"$work/received"
+    if [ -n "${device:-}" ]; then
+        run "$tools/wavelark_receiver.exe" remove "$device"
+        run "$tools/wavelark_receiver.exe" install "$inf"
+    fi
+    if [ -f "$work/slow" ]; then
+        rm -f "$work/slow"
+        status=1
+    fi
     if [ "$shown" != "$want" ]; then
         echo "FAIL: $name: shows '$shown', not '$want'"
         status=1
@@ -96,11 +135,20 @@ row "half a notch up, then a whole one down, steps down" "--start FM:87.9" "whee
 row "each band remembers its frequency" "--start FM:88.0" "am fm" "88.0 FM" Q 12:03CC Q 02:1ED8 Q
 row "AM while on AM jumps to 522" "--start AM:550" "am" "522 AM" Q 12:03CC Q
 row "a receiver that never answers" "--fault silent" "up" " AM" Q
-row "a receiver that refuses writes" "--fault write-fails" "up" " AM"
+# A failed write closes the link at once: no action waits for an answer afterwards.
+within=3 row "a receiver that refuses writes" "--fault write-fails" "up" " AM"
 row "an answer of status 1" "--fault status:1" "" " AM" Q
 row "an answer of an unknown band" "--fault band:0x55" "" " AM" Q
-row "unplugged after one answer" "--start AM:1000 --fault unplug-after:1" "up" "1000 AM" Q
+within=3 row "unplugged after one answer" "--start AM:1000 --fault unplug-after:1" "up" "1000 AM" Q
+within=3 row "pulled out while the player holds it" "--start FM:87.9" "up!up" "88.0 FM!88.0 FM"
+row "an answer within the six seconds shows" "--start FM:87.9 --fault late:1000" "up" "88.0 FM" Q 02:1ED8 Q
+# Past them the link closes: the later step sends nothing.
+row "an answer past the six seconds closes the link" "--start FM:87.9 --fault late:7000" "up" " AM" Q
 row "no receiver" removed "up fm" "87.9 FM"
+also=other-device row "another device of the vendor listed first" "--start FM:87.9" "up" "88.0 FM" Q 02:1ED8 Q
+device=reports-300 row "reports of 300 bytes" "--start AM:1000" "up" "1001 AM" Q 12:05AB Q
+# The receiver keeps its state however long the machine pauses before the player starts.
+pause=4 row "a pause before the start" "--start AM:1710" "" "1710 AM" Q
 # A second start brings the running copy out of the tray and ends, opening nothing of its own.
 row "a second start brings the first back" "--start FM:87.9" "tray|" "87.9 FM hidden|87.9 FM" Q
 row "a second start restores a first copy minimised from outside" "--start FM:87.9" "minimise|" \

@@ -4,7 +4,7 @@
 # GUI program with its manifest, version record and Japanese texts, importing only system DLLs;
 # unpacked into an empty folder, each plays the virtual receiver as the listening test hears it
 # and ends cleanly when closed.
-#   tests/dist/dist-test.sh
+#   tests/programs/release_archives.sh (its argument, the 64-bit player, is not used)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 work=$(mktemp -d)
@@ -37,7 +37,7 @@ for zip in "$work"/first/*.zip; do
         "$folder/WavelarkPlayerLite.exe" || fail "$name: the Japanese texts are missing"
 
     # Started from its folder with the receiver attached, it is heard, and ends cleanly when closed.
-    (cd "$folder" && "$root/tests/sim/heard-test.sh" ./WavelarkPlayerLite.exe) >"$work/run.log" 2>&1 ||
+    (cd "$folder" && "$root/tests/programs/heard_end_to_end.sh" ./WavelarkPlayerLite.exe) >"$work/run.log" 2>&1 ||
         fail "$name: $(grep FAIL "$work/run.log" || tail -n 3 "$work/run.log")"
 done
 [ $status -eq 0 ] && echo "both archives reproducible, complete and working"

@@ -1,6 +1,6 @@
-#include "sim/ComBase.h"
+#include "com/ComBase.h"
 
-#include "graph/DShowHelpers.h"
+#include "com/MediaType.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>

@@ -1,10 +1,11 @@
-// The parts every in-process DirectShow object of the simulated player is made of: a counted
-// object, an enumerator, a pin that connects and names itself, and a filter class served and
-// registered for as long as it is wanted.
+// The parts every in-process DirectShow object of ours outside the player is made of (the
+// virtual receiver's audio input, the tests' fake filters): a counted object, an enumerator, a
+// pin that connects and names itself, and a filter class served and registered for as long as
+// it is wanted.
 #pragma once
 
-#include "graph/ComPtr.h"
-#include "graph/DShowHelpers.h"
+#include "com/ComPtr.h"
+#include "com/MediaType.h"
 
 #include <windows.h>
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# End to end, heard: the simulated player on the test session's display and null sink plays
+# End to end, heard: the shipping player on the test session's display and null sink plays
 # FM 87.9 as 790 Hz, the upper arrow moves it to 800 Hz (88.0), Stop silences it and Play
 # plays again. Every tone must hold its pitch within 2 Hz (the interpolated zero crossings of
 # three seconds measure it to a fraction of that), play without dropouts (at most 2% of its
 # 10 ms windows quiet) and at the source's level (about -13 dBFS; at least -20).
-#   tests/sim/heard-test.sh PLAYER.exe
+#   tests/programs/heard_end_to_end.sh PLAYER.exe
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)

@@ -1,13 +1,11 @@
 // wavelark_audio.dll: the simulated receiver's audio input as a registered in-process server,
 // listed as an audio input the way a device's capture filter is. Its tone follows what the
 // virtual receiver is tuned to, read through the device's feature report.
-#include "sim/ComBase.h"
-#include "sim/SimAudioSource.h"
-#include "sim/device/ReceiverDevice.h"
+#include "com/ComBase.h"
+#include "virtual_receiver/audio/SimAudioSource.h"
 
 #include <uuids.h>
 
-#include <mutex>
 #include <string>
 
 namespace
@@ -46,31 +44,6 @@ class ComScope
     HRESULT m_result;
 };
 } // namespace
-
-// Opened on first use and again after a failed read, at most once a second: a receiver that is
-// not there is looked for on the bus, not on every period.
-ReceiverAudio ReadReceiverAudio()
-{
-    static std::mutex lock;
-    static ReceiverDevice device;
-    static ULONGLONG lastLook = 0;
-    std::lock_guard<std::mutex> guard(lock);
-    ReceiverFeature state;
-    if (!device.IsOpen())
-    {
-        if (::GetTickCount64() - lastLook < 1000)
-            return {0, false};
-        lastLook = ::GetTickCount64();
-        if (!device.Open())
-            return {0, false};
-    }
-    if (!device.Read(state))
-    {
-        device = ReceiverDevice();
-        return {0, false};
-    }
-    return {RcToneHz(state.data(), static_cast<unsigned>(state.size())), state[kRcGetPlainAudio] != 0};
-}
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
 {

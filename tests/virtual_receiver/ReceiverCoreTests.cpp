@@ -1,0 +1,131 @@
+#include "virtual_receiver/core/ReceiverCore.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+using Bytes = std::vector<RcByte>;
+constexpr RcStamp kMs = 10000; // 100 ns units
+
+// The answers a receiver owes after `reports` (one per millisecond), taken at `takeAt` ms.
+struct Received
+{
+    std::vector<Bytes> answers;
+    unsigned long received;
+    int answering;
+    int refused; // writes refused
+};
+
+Received Receive(WireFault fault, unsigned short value, const std::vector<Bytes>& reports, RcStamp takeAt)
+{
+    static ReceiverCore core; // larger than a test's stack likes
+    RcStart(&core, kWireBandFm, 0x1ED0, fault, value);
+    Received run = {{}, 0, 0, 0};
+    RcStamp now = 0;
+    for (const Bytes& report : reports)
+        run.refused += !RcReceive(&core, report.data(), static_cast<unsigned>(report.size()), now += kMs);
+    Bytes answer(kWireDataBytes);
+    while (RcTakeAnswer(&core, answer.data(), takeAt * kMs))
+        run.answers.push_back(answer);
+    run.received = core.received;
+    run.answering = RcAnswering(&core);
+    return run;
+}
+
+// What the receiver answers, refuses and logs for each fault, and when a late answer falls due.
+TEST(ReceiverCore, AnswersRefusesAndLogsAsItsFaultSays)
+{
+    const Bytes tuneAm = {0xC0, 0x12, 0x03, 0xCC, 0, 0}, query = {0x80, 0, 0, 0, 0, 0};
+    const Bytes am522 = {0, 0x12, 0x03, 0xCC, 0, 0}, fm879 = {0, 0x02, 0x1E, 0xD0, 0, 0};
+    const struct
+    {
+        const char* name;
+        WireFault fault;
+        unsigned short value;
+        std::vector<Bytes> reports;
+        RcStamp takeAt; // ms
+        std::vector<Bytes> answers;
+        unsigned long received;
+        int answering, refused;
+    } rows[] = {
+        {"a query answers the tuning of its moment",
+         kWireFaultNone,
+         0,
+         {query, tuneAm, query},
+         3,
+         {fm879, am522},
+         3,
+         1,
+         0},
+        {"a short command retunes nothing", kWireFaultNone, 0, {{0xC0, 0x12}, query}, 2, {fm879}, 2, 1, 0},
+        {"silent owes nothing", kWireFaultSilent, 0, {query}, 1, {}, 1, 0, 0},
+        {"refused writes are not logged", kWireFaultWriteFails, 0, {tuneAm, query}, 2, {}, 0, 1, 2},
+        {"unplugged after one answer", kWireFaultUnplugAfter, 1, {query, query}, 2, {fm879}, 1, 0, 1},
+        {"status byte", kWireFaultStatus, 1, {query}, 1, {{1, 0x02, 0x1E, 0xD0, 0, 0}}, 1, 1, 0},
+        {"band byte", kWireFaultBand, 0x55, {query}, 1, {{0, 0x55, 0x1E, 0xD0, 0, 0}}, 1, 1, 0},
+        {"late: not before its time", kWireFaultLate, 1500, {query}, 1500, {}, 1, 1, 0},
+        {"late: at its time", kWireFaultLate, 1500, {query}, 1501, {fm879}, 1, 1, 0},
+        {"an unknown fault is none", kWireFaultCount, 0, {query}, 1, {fm879}, 1, 1, 0},
+        {"seventeen queries owe the newest sixteen", kWireFaultNone, 0, std::vector<Bytes>(17, query), 17,
+         std::vector<Bytes>(16, fm879), 17, 1, 0},
+    };
+    for (const auto& row : rows)
+    {
+        const Received run = Receive(row.fault, row.value, row.reports, row.takeAt);
+        EXPECT_EQ(row.answers, run.answers) << row.name << ": answers";
+        EXPECT_EQ(std::make_tuple(row.received, row.answering, row.refused),
+                  std::make_tuple(run.received, run.answering, run.refused))
+            << row.name << ": received, answering, refused";
+    }
+}
+
+// The control report: requests too short or unknown are refused; the log keeps the newest
+// reports and says when one is gone; the tone follows what a read says, silence when it cannot.
+TEST(ReceiverCore, ControlReportRefusesWhatItCannotReadAndKeepsTheNewestLog)
+{
+    static ReceiverCore core;
+    RcStart(&core, kWireBandFm, 0x1ED0, kWireFaultNone, 0);
+    const RcByte setAm[] = {kWireSetState, kWireFaultNone, 0, 0, kWireBandAm, 0x03, 0xCC, 0};
+    const std::tuple<const char*, Bytes, int> requests[] = {
+        {"set state", Bytes(setAm, setAm + 8), 1},
+        {"set state, one byte short", Bytes(setAm, setAm + 7), 0},
+        {"select log, one byte short", {kWireSelectLog, 0, 0, 0}, 0},
+        {"an unknown request", {0x7F, 0, 0, 0, 0, 0, 0, 0}, 0},
+        {"no bytes", {}, 0},
+    };
+    for (const auto& [name, request, accepted] : requests)
+        EXPECT_EQ(accepted, RcSetFeature(&core, request.data(), static_cast<unsigned>(request.size()))) << name;
+    EXPECT_EQ(std::make_pair(RcByte{kWireBandAm}, 0x03CC), std::make_pair(core.band, int{core.code}))
+        << "band, code after the one accepted start";
+
+    const RcByte tune[] = {kWireTuneCommand, kWireBandAm, 0x04, 0x00};
+    for (unsigned i = 0; i < kRcLogKept + 1; ++i)
+        RcReceive(&core, tune, sizeof(tune), i);
+    RcByte feature[kWireFeatureDataBytes];
+    for (const auto& [index, kept] : {std::pair{0UL, 0}, {1UL, 1}, {1024UL, 1}, {1025UL, 0}})
+    {
+        const RcByte select[] = {kWireSelectLog, 0, 0, static_cast<RcByte>(index >> 8), static_cast<RcByte>(index)};
+        RcSetFeature(&core, select, sizeof(select));
+        RcGetFeature(&core, feature, sizeof(feature));
+        EXPECT_EQ(kept, feature[kWireGetSelectedKept]) << "log entry " << index << " kept";
+    }
+
+    RcGetFeature(&core, feature, sizeof(feature));
+    const std::tuple<const char*, RcByte, unsigned short, unsigned, int> tones[] = {
+        {"AM 1000 kHz", kWireBandAm, 1450, sizeof(feature), 1000},
+        {"FM 87.9 MHz", kWireBandFm, 0x1ED0, sizeof(feature), 790},
+        {"a read too short to say", kWireBandFm, 0x1ED0, kWireGetAnswering, 0},
+        {"an unknown band", 0x55, 0x1ED0, sizeof(feature), 0},
+    };
+    for (const auto& [name, band, code, length, hz] : tones)
+    {
+        feature[0] = band, feature[1] = static_cast<RcByte>(code >> 8), feature[2] = static_cast<RcByte>(code);
+        EXPECT_EQ(hz, RcToneHz(feature, length)) << name;
+    }
+    feature[kWireGetAnswering] = 0;
+    EXPECT_EQ(0, RcToneHz(feature, sizeof(feature))) << "a receiver that does not answer is silent";
+}
+} // namespace
