@@ -50,10 +50,9 @@ class CWavelarkPlayerDlg : public CDialog
     // Longest wait for the receiver's answer, in milliseconds.
     static constexpr DWORD kReadTimeoutMs = 6000;
     // Emptying the input queue: at most this many stale reports taken; how long a read of a
-    // queued report may take to signal, and a cancelled read to end, in milliseconds.
+    // queued report may take to signal, in milliseconds.
     static constexpr int kMostQueuedReports = 64;
     static constexpr DWORD kQueuedReportMs = 20;
-    static constexpr DWORD kCancelTimeoutMs = 1000;
     // The report buffers hold at least this many bytes, more when the receiver's reports are longer.
     static constexpr size_t kReportBufferBytes = 256;
     static constexpr size_t kCommandBytes = kWireDataBytes;
@@ -92,7 +91,7 @@ class CWavelarkPlayerDlg : public CDialog
     HIDP_CAPS m_caps = {};
     OVERLAPPED m_readOverlapped = {};
     bool m_connected = false;
-    DWORD m_bytesRead = 0;         // not examined: the report's bytes tell what arrived
+    DWORD m_bytesRead = 0;         // the read's byte count, not examined: the report's bytes tell what arrived
     std::vector<BYTE> m_outReport; // byte 0 the report id 0, bytes 1 to 6 the command block
     std::vector<BYTE> m_inReport;  // byte 0 the report id, set to 0 before each read
     BYTE m_command[kCommandBytes] = {};
@@ -151,6 +150,7 @@ class CWavelarkPlayerDlg : public CDialog
     void FlushReceiverInput();
     void ReadReport();
     void CloseReceiverHandles();
+    void EndCancelledRead();
     void TuneAndReadBack();
 
   protected:
@@ -177,6 +177,9 @@ class CWavelarkPlayerDlg : public CDialog
     void OnEditChange();
     void OnKeyDown(UINT key, UINT repeatCount, UINT flags);
     void ApplyEditText();
+    CString AcceptedText(const CString& typed) const;
+    void TuneToTyped(const CString& shown);
+    void StepFrequency(bool up);
     void SwitchToBand(int band, const CString& lastOfBand, CString& lastOfOther, const char* defaultText);
     void HandEditKeysToDialog();
 

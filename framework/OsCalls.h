@@ -41,6 +41,7 @@ struct OsCalls
     decltype(&::WriteFile) WriteFile = ::WriteFile;
     decltype(&::ReadFile) ReadFile = ::ReadFile;
     decltype(&::CancelIo) CancelIo = ::CancelIo;
+    decltype(&::GetOverlappedResult) GetOverlappedResult = ::GetOverlappedResult;
     decltype(&::CloseHandle) CloseHandle = ::CloseHandle;
     decltype(&::CreateEventA) CreateEventA = ::CreateEventA;
     decltype(&::ResetEvent) ResetEvent = ::ResetEvent;

@@ -126,15 +126,13 @@ void CWavelarkPlayerDlg::FlushReceiverInput()
     // it has queued at once: take reports until a read has to wait, a bounded number of times.
     for (int taken = 0; taken < kMostQueuedReports; ++taken)
     {
-        const BOOL done = os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, &m_bytesRead,
-                                      &m_readOverlapped);
+        const BOOL done =
+            os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, nullptr, &m_readOverlapped);
         if (!done && os.GetLastError() != ERROR_IO_PENDING)
             break; // a lost receiver shows in the exchange that follows
         if (!done && os.WaitForSingleObject(m_hReadEvent.Get(), kQueuedReportMs) != WAIT_OBJECT_0)
         {
-            // Nothing queued: the read ends before its buffer and event serve the exchange.
-            (void)os.CancelIo(m_hRead.Get());
-            (void)os.WaitForSingleObject(m_hReadEvent.Get(), kCancelTimeoutMs);
+            EndCancelledRead(); // nothing queued
             break;
         }
     }
@@ -150,7 +148,8 @@ void CWavelarkPlayerDlg::ReadReport()
         return;
     // A pending read is the normal case; the event tells when the report has arrived. A read
     // that fails at once never signals it: waiting would only freeze the window.
-    if (!os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, &m_bytesRead, &m_readOverlapped) &&
+    // The count comes with the result: beside an OVERLAPPED the platform may leave it unset.
+    if (!os.ReadFile(m_hRead.Get(), m_inReport.data(), m_caps.InputReportByteLength, nullptr, &m_readOverlapped) &&
         os.GetLastError() != ERROR_IO_PENDING)
     {
         CloseReceiverHandles();
@@ -159,14 +158,25 @@ void CWavelarkPlayerDlg::ReadReport()
         return;
     }
     const DWORD waited = os.WaitForSingleObject(m_hReadEvent.Get(), kReadTimeoutMs);
-    if (waited != WAIT_OBJECT_0)
+    if (waited == WAIT_OBJECT_0)
+        (void)os.GetOverlappedResult(m_hRead.Get(), &m_readOverlapped, &m_bytesRead, FALSE);
+    else
     {
         if (waited == WAIT_TIMEOUT)
-            (void)os.CancelIo(m_hRead.Get());
+            EndCancelledRead();
         CloseReceiverHandles();
         m_connected = false;
     }
     (void)os.ResetEvent(m_hReadEvent.Get());
+}
+
+// Until a cancelled read has ended, the class driver may still write into its buffer and its
+// OVERLAPPED: the next read must not have them before then.
+void CWavelarkPlayerDlg::EndCancelledRead()
+{
+    OsCalls& os = Os();
+    (void)os.CancelIo(m_hRead.Get());
+    (void)os.GetOverlappedResult(m_hRead.Get(), &m_readOverlapped, &m_bytesRead, TRUE);
 }
 
 void CWavelarkPlayerDlg::CloseReceiverHandles()

@@ -29,21 +29,16 @@ void StepAsTheArrows(HWND edit, bool up)
 
 // A single-line edit leaves Enter to the dialog manager, which would click the default button
 // (Play). Enter typed in the frequency edit is meant to apply the text, so the edit asks for it
-// and hands it to the dialog as a key-down of its own. Up, Down and each notch of the wheel step
-// the frequency as the arrows do.
+// and hands it to the dialog as a key-down of its own, as it hands Up and Down, which step from
+// what was typed. Each notch of the wheel steps the frequency as the arrows do.
 LRESULT CALLBACK HandOverKeys(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
 {
     if (message == WM_GETDLGCODE)
         return ::DefSubclassProc(edit, message, wParam, lParam) | DLGC_WANTARROWS |
                (wParam == VK_RETURN ? DLGC_WANTMESSAGE : 0);
-    if (message == WM_KEYDOWN && wParam == VK_RETURN)
+    if (message == WM_KEYDOWN && (wParam == VK_RETURN || wParam == VK_UP || wParam == VK_DOWN))
     {
         ::SendMessageW(::GetParent(edit), WM_KEYDOWN, wParam, lParam);
-        return 0;
-    }
-    if (message == WM_KEYDOWN && (wParam == VK_UP || wParam == VK_DOWN))
-    {
-        StepAsTheArrows(edit, wParam == VK_UP);
         return 0;
     }
     if (message == WM_MOUSEWHEEL)
@@ -57,8 +52,10 @@ LRESULT CALLBACK HandOverKeys(HWND edit, UINT message, WPARAM wParam, LPARAM lPa
             StepAsTheArrows(edit, false);
         return 0;
     }
-    if (message == WM_CHAR && wParam == '\r')
-        return 0; // already handled as a key-down
+    // Enter was handled as a key-down; Tab moved the focus on its key-down, and its character,
+    // queued behind, would land in front of the text the program has just shown.
+    if (message == WM_CHAR && (wParam == '\r' || wParam == '\t'))
+        return 0;
     if (message == WM_KILLFOCUS)
         g_wheelTurned = 0;
     if (message == WM_NCDESTROY)
@@ -79,7 +76,12 @@ void CWavelarkPlayerDlg::OnSpinDeltaPos(NMHDR* notification, LRESULT* result)
 {
     // No range is set, so the control keeps the platform's default (maximum 0, minimum 100):
     // the upper arrow proposes -1 and raises the frequency.
-    const bool up = reinterpret_cast<NMUPDOWN*>(notification)->iDelta < 0;
+    StepFrequency(reinterpret_cast<NMUPDOWN*>(notification)->iDelta < 0);
+    *result = 0;
+}
+
+void CWavelarkPlayerDlg::StepFrequency(bool up)
+{
     if (m_band == tuning::kBandAm && IsAmText(m_freqText))
     {
         // The receiver's software keeps the kHz value in 16 bits.
@@ -99,7 +101,6 @@ void CWavelarkPlayerDlg::OnSpinDeltaPos(NMHDR* notification, LRESULT* result)
     }
     m_editText = m_freqText;
     TuneAndReadBack();
-    *result = 0;
 }
 
 // Switching from the other band remembers that band's text and brings back this band's last
@@ -127,25 +128,32 @@ void CWavelarkPlayerDlg::OnBandFm()
     SwitchToBand(tuning::kBandFm, m_lastFmText, m_lastAmText, tuning::kFmDefaultText);
 }
 
+// The typed text as it is tuned (AM without leading zeros, FM to a tenth), or empty when the
+// band refuses it.
+CString CWavelarkPlayerDlg::AcceptedText(const CString& typed) const
+{
+    CString accepted;
+    if (m_band == tuning::kBandAm && IsAmText(typed) && std::atoi(typed) >= tuning::kAmLowest &&
+        std::atoi(typed) <= tuning::kAmHighest)
+        accepted.Format("%d", std::atoi(typed));
+    else if (m_band == tuning::kBandFm && IsFmText(typed) && std::atof(typed) >= tuning::kFmLowest &&
+             std::atof(typed) <= tuning::kFmHighest)
+        accepted.Format("%4.1f", std::atof(typed));
+    return accepted;
+}
+
 void CWavelarkPlayerDlg::ApplyEditText()
 {
-    const CString previous = m_editText;
+    const CString shown = m_editText;
     UpdateData(TRUE); // the edit holds at most five characters, so nothing is refused
-    m_freqText = m_editText;
-    if (m_band == tuning::kBandAm && IsAmText(m_freqText) && std::atoi(m_freqText) >= tuning::kAmLowest &&
-        std::atoi(m_freqText) <= tuning::kAmHighest)
-    {
-        m_freqText.Format("%d", std::atoi(m_freqText)); // leading zeros go
-    }
-    else if (m_band == tuning::kBandFm && IsFmText(m_freqText) && std::atof(m_freqText) >= tuning::kFmLowest &&
-             std::atof(m_freqText) <= tuning::kFmHighest)
-    {
-        m_freqText.Format("%4.1f", std::atof(m_freqText));
-    }
-    else
-    {
-        m_freqText = previous;
-    }
+    TuneToTyped(shown);
+}
+
+// The text read from the edit is tuned, or `shown` again when the band refuses it.
+void CWavelarkPlayerDlg::TuneToTyped(const CString& shown)
+{
+    const CString accepted = AcceptedText(m_editText);
+    m_freqText = accepted.IsEmpty() ? shown : accepted;
     m_editText = m_freqText;
     TuneAndReadBack();
 }
@@ -170,4 +178,15 @@ void CWavelarkPlayerDlg::OnKeyDown(UINT key, UINT, UINT)
 {
     if (m_editHasFocus && key == VK_RETURN)
         ApplyEditText();
+    if (m_editHasFocus && (key == VK_UP || key == VK_DOWN))
+    {
+        // What was typed is not thrown away: applied as leaving the edit applies it, and the
+        // step goes from there; a text the band refuses gives way to the one shown.
+        const CString shown = m_editText;
+        UpdateData(TRUE);
+        if (m_editText != shown && !AcceptedText(m_editText).IsEmpty())
+            TuneToTyped(shown);
+        m_editText = m_freqText;
+        StepFrequency(key == VK_UP);
+    }
 }

@@ -128,6 +128,10 @@ row "Enter at the bottom of AM" "--start AM:550" "enter:522" "522 AM" Q 12:03CC 
 # Up, Down and the wheel over the edit step as the arrows do; a wheel's parts of a notch add up.
 row "the Up key steps as the upper arrow" "--start FM:87.9" "key:up" "88.0 FM" Q 02:1ED8 Q 02:1ED8 Q
 row "the Down key stays at the bottom of AM" "--start AM:522" "key:down" "522 AM" Q 12:03CC Q 12:03CC Q
+# A typed text is not thrown away: Up tunes it as leaving the edit would, then steps from there;
+# a text the band refuses gives way to the one shown.
+row "the Up key steps from the typed text" "--start FM:87.9" "text:95.5 key:up" "95.6 FM" Q 02:2130 Q 02:2138 Q 02:2138 Q
+row "the Up key steps from the shown text past a refused one" "--start FM:87.9" "text:200 key:up" "88.0 FM" Q 02:1ED8 Q 02:1ED8 Q
 row "a wheel notch up" "--start FM:87.9" "wheel:120" "88.0 FM" Q 02:1ED8 Q
 row "a wheel notch down on AM" "--start AM:1000" "wheel:-120" "999 AM" Q 12:05A9 Q
 row "a fine wheel steps once a whole notch" "--start FM:87.9" "wheel:40 wheel:40 wheel:40 wheel:40" "88.0 FM" Q 02:1ED8 Q

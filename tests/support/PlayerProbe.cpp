@@ -3,6 +3,7 @@
 // shipping programs:
 //   wavelark_probe [--every MS] [ACTION...]
 //       up, down, am, fm, play, stop, close; enter:TEXT typed and Enter; type:TEXT typed and Tab;
+//       text:TEXT typed, the focus left in the edit;
 //       key:up and key:down pressed in the edit; wheel:DELTA turned over the edit; tray (minimise);
 //       minimise (from outside, as another program may)
 // Each action returns once the dialog has run the exchange it causes.
@@ -47,17 +48,17 @@ void Click(HWND control, int quartersDown)
     ::SendMessageW(control, WM_LBUTTONUP, 0, at);
 }
 
-// A click into the frequency edit, its whole text typed over, then Enter or the focus moved on
-// as Tab moves it.
-void Type(HWND dialog, HWND edit, const std::string& text, bool enter)
+// A click into the frequency edit, its whole text typed over, then Enter, the focus moved on as
+// Tab moves it, or nothing more.
+void Type(HWND dialog, HWND edit, const std::string& text, UINT then)
 {
     Click(edit, 2);
     ::SendMessageW(edit, EM_SETSEL, 0, -1);
     for (char c : text)
         ::SendMessageW(edit, WM_CHAR, static_cast<WPARAM>(c), 1);
-    if (enter)
+    if (then == VK_RETURN)
         ::SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    else
+    else if (then == VK_TAB)
         ::SendMessageW(dialog, WM_NEXTDLGCTL, 0, FALSE);
 }
 
@@ -99,8 +100,11 @@ bool Act(HWND dialog, const std::string& action)
         click(action == "am" ? IDC_RADIO_AM : IDC_RADIO_FM);
     else if (action == "play" || action == "stop")
         click(action == "play" ? IDC_PLAY : IDC_STOP);
-    else if (action.rfind("enter:", 0) == 0 || action.rfind("type:", 0) == 0)
-        Type(dialog, edit, action.substr(action.find(':') + 1), action[0] == 'e');
+    else if (action.rfind("enter:", 0) == 0 || action.rfind("type:", 0) == 0 || action.rfind("text:", 0) == 0)
+    {
+        const std::string kind = action.substr(0, action.find(':'));
+        Type(dialog, edit, action.substr(kind.size() + 1), kind == "enter" ? VK_RETURN : kind == "type" ? VK_TAB : 0);
+    }
     else if (action == "close")
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
     else if (action == "minimise") // again if the modal loop's first show undid it, as for tray
