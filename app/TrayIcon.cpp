@@ -72,7 +72,7 @@ LRESULT CWavelarkPlayerDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
     else if (message == m_comeForwardMsg && m_comeForwardMsg != 0)
     {
         ComeForward();
-        return 0;
+        return kCameForward;
     }
     return CDialog::WindowProc(message, wParam, lParam);
 }

@@ -7,4 +7,8 @@ class CWavelarkPlayerApp : public CWinApp
 {
   public:
     BOOL InitInstance() override;
+    int ExitInstance() override { return m_exitCode; }
+
+  private:
+    int m_exitCode = 0;
 };

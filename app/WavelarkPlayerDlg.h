@@ -31,9 +31,11 @@ class CWavelarkPlayerDlg : public CDialog
     // The tray icon's callback message.
     static constexpr UINT kTrayNotify = WM_APP + 1;
     // A second start finds the running copy's dialog by this window property and asks it, with
-    // the registered message of this name, to come forward.
+    // the registered message of this name, to come forward; the dialog answers with this value,
+    // which no window that does not know the message returns.
     static constexpr wchar_t kRunningCopyProperty[] = L"Wavelark.WavelarkPlayerLite";
     static constexpr wchar_t kComeForwardMessage[] = L"Wavelark.WavelarkPlayerLite.ComeForward";
+    static constexpr LRESULT kCameForward = 0x57504C46;
     // Timer that keeps the screen saver and display power-off away while playing.
     static constexpr UINT_PTR kKeepAwakeTimer = 5;
     static constexpr UINT kKeepAwakePeriodMs = 1000;

@@ -15,8 +15,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     int exitCode = 0;
     try
     {
-        if (application->InitInstance())
-            exitCode = application->Run();
+        exitCode = application->InitInstance() ? application->Run() : application->ExitInstance();
     }
     catch (...)
     {

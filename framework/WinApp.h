@@ -16,6 +16,8 @@ class CWinApp
     virtual BOOL InitInstance() { return TRUE; }
     // The message loop, for applications whose InitInstance returns TRUE; returns the exit code.
     virtual int Run();
+    // The exit code of an application whose InitInstance returned FALSE.
+    virtual int ExitInstance() { return 0; }
     // Names the registry key for the application's settings (UTF-8 text); nothing reads it.
     void SetRegistryKey(const char* key) { m_registryKey = key; }
 

@@ -25,12 +25,13 @@ reports()
 
 # Ends what a row started, by the ids of that process and its children, should the program not
 # end by itself: another run's or a user's copy of it is none of ours.
-end_tree()
+signal_tree()
 {
     local child
-    for child in $(ps -o pid= --ppid "$1"); do end_tree "$child"; done
-    kill "$1" 2>/dev/null || true
+    for child in $(ps -o pid= --ppid "$2"); do signal_tree "$1" "$child"; done
+    kill "-$1" "$2" 2>/dev/null || true
 }
+end_tree() { signal_tree TERM "$1"; }
 
 # The prefix's server, and with it the receiver's state, lives as long as a program of it runs:
 # one holds it for the whole run, so that a busy machine's pause between two programs loses
@@ -157,6 +158,35 @@ pause=4 row "a pause before the start" "--start AM:1710" "" "1710 AM" Q
 row "a second start brings the first back" "--start FM:87.9" "tray|" "87.9 FM hidden|87.9 FM" Q
 row "a second start restores a first copy minimised from outside" "--start FM:87.9" "minimise|" \
     "87.9 FM minimised|87.9 FM" Q
+# A second start that no running player answers tells the user so and ends with an error within
+# seconds: behind a program that holds the name with a window carrying the player's mark, and
+# behind a first copy that hangs.
+no_answer="WavelarkPlayerLite はすでに起動していますが、応答がありません。終了してから、もう一度起動してください。"
+second_start_unanswered()
+{
+    local name=$1 started=$SECONDS code=0 told
+    run "$player" >/dev/null &
+    local second=$!
+    told=$(run "$tools/wavelark_probe.exe" --dismiss | tr -d '\r') || true
+    wait $second || code=$?
+    [ "$told" = "$no_answer" ] && [ $code -ne 0 ] && [ $((SECONDS - started)) -le 8 ] ||
+        { echo "FAIL: $name: told '$told', ended with $code after $((SECONDS - started)) s" && status=1; }
+}
+run "$tools/wavelark_probe.exe" --impostor 30 >"$work/impostor" &
+impostor=$!
+for _ in $(seq 100); do [ -s "$work/impostor" ] && break; sleep 0.1; done
+second_start_unanswered "a program holding the name, with a marked window"
+end_tree $impostor
+run "$player" >/dev/null &
+first=$!
+run "$tools/wavelark_probe.exe" >/dev/null # its dialog shown
+signal_tree STOP $first
+second_start_unanswered "a first copy that hangs"
+signal_tree CONT $first
+run "$tools/wavelark_probe.exe" close >/dev/null
+for _ in $(seq 300); do kill -0 $first 2>/dev/null || break; sleep 0.1; done
+kill -0 $first 2>/dev/null && echo "FAIL: a first copy that hung: it did not end" && status=1 && end_tree $first
+
 # Starts the receiver's 16-bit code cannot hold are refused before anything changes.
 for start in FM:808.5 FM:nan FM:-1 AM:65086 AM:522.5; do ! run "$tools/wavelark_receiver.exe" set --start "$start" || { echo "FAIL: --start $start accepted"; status=1; }; done
 [ $status -eq 0 ] && echo "every scenario as expected"

@@ -9,6 +9,11 @@
 // Each action returns once the dialog has run the exchange it causes.
 // Prints "TEXT BAND": the frequency edit's text and "AM", "FM" or "-" for the checked button,
 // and " hidden" when the dialog is not shown, " minimised" when it is iconic.
+//   wavelark_probe --impostor SECONDS
+//       another program, holding the player's one-copy name for SECONDS with a window of the
+//       dialog's class that carries the player's mark
+//   wavelark_probe --dismiss
+//       waits for a message box of the player, prints its text and presses OK; "none" after 10 s
 // With --every, the actions start MS apart and up to 50 ms more, so that they do not fall in step
 // with the audio source's 50 ms buffers, and each prints "ACTION SECONDS" as it is sent: the
 // performance counter, which Wine takes from the monotonic clock other programs read too.
@@ -137,8 +142,52 @@ double Seconds()
 }
 } // namespace
 
+// What a program that is not the player may do: hold the name and mark a window of its own.
+int Impostor(DWORD seconds)
+{
+    const HANDLE name = ::CreateMutexW(nullptr, TRUE, L"Local\\Wavelark.WavelarkPlayerLite.OneCopy");
+    HWND window = ::CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(32770)), L"WavelarkPlayerLite",
+                                    WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    if (!name || !window)
+        return std::fprintf(stderr, "wavelark_probe: no impostor\n"), 1;
+    ::SetPropW(window, L"Wavelark.WavelarkPlayerLite", window);
+    std::printf("holding\n");
+    std::fflush(stdout);
+    for (const ULONGLONG end = ::GetTickCount64() + seconds * 1000; ::GetTickCount64() < end; ::Sleep(10))
+        for (MSG message; ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+            ::DispatchMessageW(&message);
+    return 0;
+}
+
+// A message box of the player: its caption, and the text of a message box.
+int Dismiss()
+{
+    for (DWORD waited = 0; waited < 10000; waited += 100, ::Sleep(100))
+    {
+        HWND box = nullptr;
+        do
+            box = ::FindWindowExA(nullptr, box, "#32770", "WavelarkPlayerLite");
+        while (box && !::GetDlgItem(box, 0xFFFF)); // the text of a message box
+        if (!box)
+            continue;
+        wchar_t text[256] = {};
+        ::SendMessageW(::GetDlgItem(box, 0xFFFF), WM_GETTEXT, ARRAYSIZE(text), reinterpret_cast<LPARAM>(text));
+        char utf8[768] = {};
+        ::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof(utf8), nullptr, nullptr);
+        std::printf("%s\n", utf8);
+        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        return 0;
+    }
+    std::printf("none\n");
+    return 1;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--impostor")
+        return Impostor(std::strtoul(argv[2], nullptr, 10));
+    if (argc == 2 && std::string(argv[1]) == "--dismiss")
+        return Dismiss();
     int first = 1;
     DWORD every = 0;
     if (argc > 2 && std::string(argv[1]) == "--every")
