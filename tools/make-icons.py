@@ -4,15 +4,18 @@
     tools/make-icons.py        # rewrites res/WavelarkPlayer.ico and res/Tray.ico
 
 The shapes are drawn at 4x4 supersampling into 32-bit BGRA images with an AND mask, one frame
-for each size Windows asks for between 100 % and 300 % (small and large icons, the notification
-area, Explorer); the 256 px frame is stored as PNG, as Windows expects of it.
+for each size Windows asks for at the common scales from 100 % to 300 %: small icons (the
+caption, the notification area) and, for the program's icon, large ones (Alt+Tab, Explorer);
+the 256 px frame is stored as PNG, as Windows expects of it. A size without its own frame would
+be stretched from another.
 """
 import math
 import os
 import struct
 import zlib
 
-SIZES = (16, 20, 24, 32, 40, 48, 256)
+SMALL = (16, 20, 24, 28, 32, 36, 40, 48)
+LARGE = (32, 40, 48, 56, 64, 72, 80, 96, 256)
 
 SUPER = 4
 
@@ -137,9 +140,9 @@ def ico(images):
 def main():
     res = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'res')
     with open(os.path.join(res, 'WavelarkPlayer.ico'), 'wb') as out:
-        out.write(ico([receiver(s, wave=False) for s in SIZES]))
+        out.write(ico([receiver(s, wave=False) for s in sorted(set(SMALL + LARGE))]))
     with open(os.path.join(res, 'Tray.ico'), 'wb') as out:
-        out.write(ico([receiver(s, wave=True) for s in SIZES]))
+        out.write(ico([receiver(s, wave=True) for s in SMALL]))
 
 
 if __name__ == '__main__':
