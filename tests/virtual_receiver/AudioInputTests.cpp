@@ -10,7 +10,9 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <algorithm>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace
@@ -219,6 +221,51 @@ TEST(AudioInput, HandsOverOnlyWhatItHasCapturedAndNothingAfterStop)
     }
     (void)pin->Disconnect();
     (void)sink->pin.Disconnect();
+}
+
+// Run, Pause, Stop and Disconnect in every order: each call returns, and once the last Stop has
+// returned nothing more arrives.
+TEST(AudioInput, EveryOrderOfRunPauseStopAndDisconnectEndsWithNothingAfterStop)
+{
+    std::string order = "DPRS"; // sorted, so that every permutation follows
+    do
+    {
+        SCOPED_TRACE(order);
+        const ComPtr<IPin> pin = CapturePinOfANewInput();
+        ASSERT_NE(nullptr, pin.Get());
+        ComPtr<IBaseFilter> source(GetFilterFromPin(pin.Get()));
+        auto* sink = new RecordingSink();
+        ComPtr<IBaseFilter> sinkFilter;
+        sinkFilter.Attach(sink);
+        ComPtr<IReferenceClock> clock;
+        ComPtr<IAMBufferNegotiation> negotiation;
+        const ALLOCATOR_PROPERTIES forty = {-1, 7056, -1, -1}; // buffers that arrive within a step
+        ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
+        ASSERT_HRESULT_SUCCEEDED(negotiation->SuggestAllocatorProperties(&forty));
+        ASSERT_HRESULT_SUCCEEDED(pin->Connect(&sink->pin, nullptr));
+        ASSERT_HRESULT_SUCCEEDED(
+            ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock, clock.PutVoid()));
+        ASSERT_HRESULT_SUCCEEDED(source->SetSyncSource(clock.Get()));
+        for (char step : order)
+        {
+            (void)(step == 'R'   ? source->Run(0)
+                   : step == 'P' ? source->Pause()
+                   : step == 'S' ? source->Stop()
+                                 : pin->Disconnect());
+            ::Sleep(60); // long enough for a buffer to be on its way
+        }
+        ASSERT_HRESULT_SUCCEEDED(source->Stop());
+        size_t arrived = 0;
+        {
+            std::lock_guard<std::mutex> guard(sink->pin.lock);
+            arrived = sink->pin.arrivals.size();
+        }
+        ::Sleep(100);
+        std::lock_guard<std::mutex> guard(sink->pin.lock);
+        EXPECT_EQ(arrived, sink->pin.arrivals.size()) << "nothing after Stop";
+        (void)pin->Disconnect();
+        (void)sink->pin.Disconnect();
+    } while (std::next_permutation(order.begin(), order.end()));
 }
 
 } // namespace
