@@ -44,9 +44,11 @@ BOOL CALLBACK FindRunningCopy(HWND window, LPARAM found)
     DWORD process = 0;
     ::GetWindowThreadProcessId(window, &process);
     if (!::GetPropW(window, CWavelarkPlayerDlg::kRunningCopyProperty) ||
-        !::GetClassNameW(window, className, ARRAYSIZE(className)) || std::wcscmp(className, L"#32770") != 0 ||
-        ProgramNameOf(process) != ProgramNameOf(::GetCurrentProcessId()))
+        !::GetClassNameW(window, className, ARRAYSIZE(className)) || std::wcscmp(className, L"#32770") != 0)
         return TRUE;
+    const std::wstring program = ProgramNameOf(process);
+    if (program.empty() || program != ProgramNameOf(::GetCurrentProcessId()))
+        return TRUE; // a program that cannot be named is not known to be ours
     *reinterpret_cast<HWND*>(found) = window;
     return FALSE;
 }
