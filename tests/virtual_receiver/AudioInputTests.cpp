@@ -159,39 +159,66 @@ TEST(AudioInput, ConnectsWithTheBuffersAndFormatAskedBeforehand)
     }
 }
 
+// A new input asked for 40 ms buffers, connected to a recording sink and run on the system
+// clock, as both the tests of what it hands over meet it; disconnected when it goes.
+struct LiveInput
+{
+    LiveInput()
+    {
+        ComPtr<IAMBufferNegotiation> negotiation;
+        const ALLOCATOR_PROPERTIES forty = {-1, 7056, -1, -1};
+        sinkFilter.Attach(sink);
+        ready = pin && SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid())) &&
+                SUCCEEDED(negotiation->SuggestAllocatorProperties(&forty)) &&
+                SUCCEEDED(pin->Connect(&sink->pin, nullptr)) &&
+                SUCCEEDED(::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
+                                             clock.PutVoid())) &&
+                SUCCEEDED(source->SetSyncSource(clock.Get()));
+    }
+    ~LiveInput()
+    {
+        if (pin)
+            (void)pin->Disconnect();
+        (void)sink->pin.Disconnect();
+    }
+    LiveInput(const LiveInput&) = delete;
+    LiveInput& operator=(const LiveInput&) = delete;
+
+    std::vector<Arrival> Arrivals()
+    {
+        std::lock_guard<std::mutex> guard(sink->pin.lock);
+        return sink->pin.arrivals;
+    }
+
+    const ComPtr<IPin> pin = CapturePinOfANewInput();
+    ComPtr<IBaseFilter> source{pin ? GetFilterFromPin(pin.Get()) : nullptr};
+    RecordingSink* sink = new RecordingSink();
+    ComPtr<IBaseFilter> sinkFilter;
+    ComPtr<IReferenceClock> clock;
+    bool ready = false;
+};
+
 // How it hands over what it captures: never a buffer before its last period has passed in real
 // time, stamped one after the other, and nothing once Stop has returned; a run after Pause
 // starts its capture afresh.
 TEST(AudioInput, HandsOverOnlyWhatItHasCapturedAndNothingAfterStop)
 {
-    const ComPtr<IPin> pin = CapturePinOfANewInput();
-    ASSERT_NE(nullptr, pin.Get());
-    ComPtr<IBaseFilter> source(GetFilterFromPin(pin.Get()));
-    ComPtr<IAMBufferNegotiation> negotiation;
-    ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
-    const ALLOCATOR_PROPERTIES forty = {-1, 7056, -1, -1};
-    ASSERT_HRESULT_SUCCEEDED(negotiation->SuggestAllocatorProperties(&forty));
-    auto* sink = new RecordingSink();
-    ComPtr<IBaseFilter> sinkFilter;
-    sinkFilter.Attach(sink);
-    ASSERT_HRESULT_SUCCEEDED(pin->Connect(&sink->pin, nullptr));
-    ComPtr<IReferenceClock> clock;
-    ASSERT_HRESULT_SUCCEEDED(
-        ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock, clock.PutVoid()));
-    ASSERT_HRESULT_SUCCEEDED(source->SetSyncSource(clock.Get()));
+    LiveInput input;
+    ASSERT_TRUE(input.ready);
+    RecordingSink* sink = input.sink;
     for (const char* order : {"paused first", "run again after a pause"})
     {
         SCOPED_TRACE(order);
-        ASSERT_HRESULT_SUCCEEDED(source->Pause());
+        ASSERT_HRESULT_SUCCEEDED(input.source->Pause());
         ::Sleep(100); // what was captured before the pause may still be on its way
         {
             std::lock_guard<std::mutex> guard(sink->pin.lock);
             sink->pin.arrivals.clear();
         }
         REFERENCE_TIME streamStart = 0;
-        ASSERT_HRESULT_SUCCEEDED(clock->GetTime(&streamStart));
+        ASSERT_HRESULT_SUCCEEDED(input.clock->GetTime(&streamStart));
         const double started = Now();
-        ASSERT_HRESULT_SUCCEEDED(source->Run(streamStart));
+        ASSERT_HRESULT_SUCCEEDED(input.source->Run(streamStart));
         EXPECT_TRUE(WaitUntil(
             [&]
             {
@@ -202,14 +229,10 @@ TEST(AudioInput, HandsOverOnlyWhatItHasCapturedAndNothingAfterStop)
         for (size_t i = 0; i < sink->pin.arrivals.size(); ++i)
             EXPECT_GE(sink->pin.arrivals[i].at, started + 0.04 * static_cast<double>(i + 1)) << "ahead of time: " << i;
     }
-    ASSERT_HRESULT_SUCCEEDED(source->Stop());
-    std::vector<Arrival> arrivals;
-    {
-        std::lock_guard<std::mutex> guard(sink->pin.lock);
-        arrivals = sink->pin.arrivals;
-    }
+    ASSERT_HRESULT_SUCCEEDED(input.source->Stop());
+    const std::vector<Arrival> arrivals = input.Arrivals();
     ::Sleep(100);
-    EXPECT_EQ(arrivals.size(), sink->pin.arrivals.size()) << "nothing after Stop";
+    EXPECT_EQ(arrivals.size(), input.Arrivals().size()) << "nothing after Stop";
     ASSERT_GE(arrivals.size(), 5u);
     for (size_t i = 0; i < arrivals.size(); ++i)
     {
@@ -219,8 +242,6 @@ TEST(AudioInput, HandsOverOnlyWhatItHasCapturedAndNothingAfterStop)
             EXPECT_NEAR(400000, arrivals[i].start - arrivals[i - 1].start, 1) << "stamped one after the other: " << i;
         }
     }
-    (void)pin->Disconnect();
-    (void)sink->pin.Disconnect();
 }
 
 // Run, Pause, Stop and Disconnect in every order: each call returns, and once the last Stop has
@@ -231,40 +252,20 @@ TEST(AudioInput, EveryOrderOfRunPauseStopAndDisconnectEndsWithNothingAfterStop)
     do
     {
         SCOPED_TRACE(order);
-        const ComPtr<IPin> pin = CapturePinOfANewInput();
-        ASSERT_NE(nullptr, pin.Get());
-        ComPtr<IBaseFilter> source(GetFilterFromPin(pin.Get()));
-        auto* sink = new RecordingSink();
-        ComPtr<IBaseFilter> sinkFilter;
-        sinkFilter.Attach(sink);
-        ComPtr<IReferenceClock> clock;
-        ComPtr<IAMBufferNegotiation> negotiation;
-        const ALLOCATOR_PROPERTIES forty = {-1, 7056, -1, -1}; // buffers that arrive within a step
-        ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
-        ASSERT_HRESULT_SUCCEEDED(negotiation->SuggestAllocatorProperties(&forty));
-        ASSERT_HRESULT_SUCCEEDED(pin->Connect(&sink->pin, nullptr));
-        ASSERT_HRESULT_SUCCEEDED(
-            ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock, clock.PutVoid()));
-        ASSERT_HRESULT_SUCCEEDED(source->SetSyncSource(clock.Get()));
+        LiveInput input;
+        ASSERT_TRUE(input.ready);
         for (char step : order)
         {
-            (void)(step == 'R'   ? source->Run(0)
-                   : step == 'P' ? source->Pause()
-                   : step == 'S' ? source->Stop()
-                                 : pin->Disconnect());
+            (void)(step == 'R'   ? input.source->Run(0)
+                   : step == 'P' ? input.source->Pause()
+                   : step == 'S' ? input.source->Stop()
+                                 : input.pin->Disconnect());
             ::Sleep(60); // long enough for a buffer to be on its way
         }
-        ASSERT_HRESULT_SUCCEEDED(source->Stop());
-        size_t arrived = 0;
-        {
-            std::lock_guard<std::mutex> guard(sink->pin.lock);
-            arrived = sink->pin.arrivals.size();
-        }
+        ASSERT_HRESULT_SUCCEEDED(input.source->Stop());
+        const size_t arrived = input.Arrivals().size();
         ::Sleep(100);
-        std::lock_guard<std::mutex> guard(sink->pin.lock);
-        EXPECT_EQ(arrived, sink->pin.arrivals.size()) << "nothing after Stop";
-        (void)pin->Disconnect();
-        (void)sink->pin.Disconnect();
+        EXPECT_EQ(arrived, input.Arrivals().size()) << "nothing after Stop";
     } while (std::next_permutation(order.begin(), order.end()));
 }
 
