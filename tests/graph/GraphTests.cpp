@@ -110,7 +110,8 @@ TEST(FilterData, OwnReaderStaysInsideTheRecordAndCutRecordsGoToIt)
         SCOPED_TRACE(c.name);
         const FilterDataRecord read = ReadFilterDataRecord(c.record.data(), c.record.size());
         EXPECT_EQ(std::make_tuple(c.meritRead, c.meritRead ? 0x600000u : 0u, c.typeCount, c.complete),
-                  std::make_tuple(read.meritRead, read.merit, read.inputTypes.size(), read.complete));
+                  std::make_tuple(read.meritRead, read.merit, read.inputTypes.size(), read.complete))
+            << "merit read, merit, type GUIDs, complete";
         Candidate candidate;
         candidate.Read(c.record);
         EXPECT_EQ(c.meritRead ? 0x0000006000000000ull : MERIT64_DEFAULT, candidate.m_merit);
@@ -189,7 +190,7 @@ TEST(FilterData, NoReaderLeavesTheRecordAndOursAgreesWithThePlatforms)
         std::memcpy(ownTypes.data(), own.inputTypes.data(), ownTypes.size() * sizeof(GUID));
         EXPECT_EQ(std::make_tuple(true, static_cast<unsigned long long>(own.merit) << 16, ownTypes),
                   std::make_tuple(own.complete, platform.m_merit, platform.m_types))
-            << "seed " << round;
+            << "seed " << round << ": complete, merit, types";
     }
     ::VirtualFree(pages, 0, MEM_RELEASE);
     EXPECT_EQ(0u, spy.Outstanding()) << "task-memory blocks not freed";
@@ -231,7 +232,7 @@ TEST(FilterCandidate, TypeTestsAndTheOrderOfCandidates)
         candidate.m_types = listed;
         EXPECT_EQ(std::make_pair(wildcard, exact),
                   std::make_pair(candidate.CheckTypes(requested), candidate.CheckTypesExact(requested)))
-            << name;
+            << name << ": any match, exact match";
     }
     const std::tuple<const char*, unsigned long long, GUID, unsigned long long, GUID> orders[] = {
         {"higher merit", 0x0000008000000000ull, kSub, 0x0000006000000000ull, kSub},
@@ -282,7 +283,7 @@ TEST(FilterCandidate, FromAClassTakesNameMeritAndInputTypesFromTheRegistration)
                                       merit == MERIT64_DEFAULT ? 0x0000006000000000ull : merit,
                                       std::vector<GUID>{kMajor, kSub}),
                       std::make_tuple(candidate.m_name, candidate.m_merit, candidate.m_types))
-                << merit;
+                << merit << ": name, merit, types";
             ComPtr<IBaseFilter> made;
             EXPECT_HRESULT_SUCCEEDED(candidate.Create(made.Put()));
             EXPECT_EQ(kCandidateClass, GetFilterCLSID(made.Get()));
@@ -345,30 +346,34 @@ std::unique_ptr<CGraphBuilder> MakeBuilder(char kind, IGraphBuilder* graph)
                          : std::make_unique<CGraphBuilderCapture>(graph);
 }
 
-class GraphBuilding : public ::testing::Test
+// A graph of the platform's for a source of fakes; declared before what a test makes, so that
+// it goes last, and then no test object may be left.
+struct SourceGraph
 {
-  protected:
-    void SetUp() override
+    SourceGraph()
     {
-        ASSERT_HRESULT_SUCCEEDED(
-            ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder, m_graph.PutVoid()));
+        EXPECT_HRESULT_SUCCEEDED(
+            ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder, graph.PutVoid()));
     }
-    void TearDown() override
+    ~SourceGraph()
     {
-        m_source.Reset();
-        m_graph.Reset();
+        source.Reset();
+        graph.Reset();
         EXPECT_EQ(0, LiveComObjects()) << "a test object is still referenced";
     }
+    SourceGraph(const SourceGraph&) = delete;
+    SourceGraph& operator=(const SourceGraph&) = delete;
+
     ComPtr<IPin> AddSource(std::vector<FakePin> outputs, HRESULT streamBuilder = E_NOINTERFACE)
     {
         FakeShape shape = {L"Src", TestGuid(0x10), std::move(outputs), streamBuilder};
-        m_source = MakeFake(shape);
-        EXPECT_HRESULT_SUCCEEDED(m_graph->AddFilter(m_source.Get(), L"Src"));
-        return FindPin(m_source.Get(), shape.pins.back().name.c_str());
+        source = MakeFake(shape);
+        EXPECT_HRESULT_SUCCEEDED(graph->AddFilter(source.Get(), L"Src"));
+        return FindPin(source.Get(), shape.pins.back().name.c_str());
     }
 
-    ComPtr<IGraphBuilder> m_graph;
-    ComPtr<IBaseFilter> m_source;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IBaseFilter> source;
 };
 
 struct RenderCase
@@ -417,11 +422,12 @@ const RenderCase kRenderCases[] = {
     {"but not for the capture builder", "A", "Existing AR@6:1", 'C', S_FALSE, L"AR,Existing,Src", L"AR"},
 };
 
-TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
+TEST(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
 {
     for (const RenderCase& c : kRenderCases)
     {
         SCOPED_TRACE(c.name);
+        SourceGraph built;
         std::vector<std::pair<std::unique_ptr<RegisteredFake>, std::string>> registered;
         std::istringstream entries(c.registered);
         ComPtr<IBaseFilter> existing;
@@ -429,7 +435,7 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
         {
             if (entry == "Existing" && (existing = MakeFake(kFilters.at("AR"))))
             {
-                ASSERT_HRESULT_SUCCEEDED(m_graph->AddFilter(existing.Get(), L"Existing"));
+                ASSERT_HRESULT_SUCCEEDED(built.graph->AddFilter(existing.Get(), L"Existing"));
                 continue;
             }
             const FakeShape& shape = kFilters.at(entry.substr(0, entry.find('@')));
@@ -443,20 +449,15 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
             if (kTypes.count(type))
                 output.types.push_back(kTypes.at(type));
         const size_t builds = source.find_first_of("+-");
-        ComPtr<IPin> out = AddSource({output}, builds == std::string::npos ? E_NOINTERFACE
-                                               : source[builds] == '+'     ? S_OK
-                                                                           : E_FAIL);
-        EXPECT_EQ(c.expected, MakeBuilder(c.builder, m_graph.Get())->RenderPin(out.Get()));
+        ComPtr<IPin> out = built.AddSource({output}, builds == std::string::npos ? E_NOINTERFACE
+                                                     : source[builds] == '+'     ? S_OK
+                                                                                 : E_FAIL);
+        EXPECT_EQ(c.expected, MakeBuilder(c.builder, built.graph.Get())->RenderPin(out.Get()));
         // The builder is gone; the chain it built stays.
-        EXPECT_EQ(c.graph, GraphFilterNames(m_graph.Get()));
+        EXPECT_EQ(c.graph, GraphFilterNames(built.graph.Get()));
         EXPECT_EQ(c.connected, PeerFilterName(out.Get()));
         for (const auto& [filter, made] : registered)
             EXPECT_EQ(made, made == "-" ? made : std::to_string(filter->Made())) << filter->DisplayName();
-        out.Reset();
-        existing.Reset();
-        registered.clear();
-        TearDown();
-        SetUp();
     }
 }
 
@@ -464,16 +465,17 @@ TEST_F(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
 // (for all but the capture builder) a free filter already in the graph, then the registry.
 // The graph's filter cache comes before the registry; a cached filter that could not connect goes
 // back into the cache and out of the graph.
-TEST_F(GraphBuilding, TheGraphsFilterCacheComesBeforeTheRegistry)
+TEST(GraphBuilding, TheGraphsFilterCacheComesBeforeTheRegistry)
 {
+    SourceGraph built;
     RegisteredFake renderer(kFilters.at("AR"), 0x600000);
     ComPtr<IBaseFilter> cached = MakeFake(kFilters.at("AR")), useless = MakeFake(kFilters.at("CR"));
-    m_graph = MakeCachingGraph();
-    ComPtr<IGraphConfig> config = m_graph.As<IGraphConfig>(IID_IGraphConfig);
+    built.graph = MakeCachingGraph();
+    ComPtr<IGraphConfig> config = built.graph.As<IGraphConfig>(IID_IGraphConfig);
     ASSERT_HRESULT_SUCCEEDED(config->AddFilterToCache(useless.Get()));
     ASSERT_HRESULT_SUCCEEDED(config->AddFilterToCache(cached.Get()));
-    ComPtr<IPin> out = AddSource({{L"Out", PINDIR_OUTPUT, {kTypes.at('A')}}});
-    EXPECT_EQ(S_FALSE, CGraphBuilderCapture(m_graph.Get()).RenderPin(out.Get()));
+    ComPtr<IPin> out = built.AddSource({{L"Out", PINDIR_OUTPUT, {kTypes.at('A')}}});
+    EXPECT_EQ(S_FALSE, CGraphBuilderCapture(built.graph.Get()).RenderPin(out.Get()));
     ComPtr<IEnumFilters> stillCached;
     ComPtr<IBaseFilter> first;
     ASSERT_HRESULT_SUCCEEDED(config->EnumCacheFilter(stillCached.Put()));
@@ -486,20 +488,23 @@ TEST_F(GraphBuilding, TheGraphsFilterCacheComesBeforeTheRegistry)
     EXPECT_EQ(WideFromText(CStringFromGUID(kFilters.at("AR").clsid)), PeerFilterName(out.Get()));
 }
 
-TEST_F(GraphBuilding, WrongUseLeavesTheGraphUntouchedAndTildePinsStayFree)
+TEST(GraphBuilding, WrongUseLeavesTheGraphUntouchedAndTildePinsStayFree)
 {
+    SourceGraph built;
     ComPtr<IPin> out =
-        AddSource({{L"~Hidden", PINDIR_OUTPUT, {kTypes.at('A')}}, {L"Out", PINDIR_OUTPUT, {kTypes.at('A')}}});
+        built.AddSource({{L"~Hidden", PINDIR_OUTPUT, {kTypes.at('A')}}, {L"Out", PINDIR_OUTPUT, {kTypes.at('A')}}});
     ComPtr<IBaseFilter> sink = MakeFake(kFilters.at("AR"));
-    ASSERT_HRESULT_SUCCEEDED(m_graph->AddFilter(sink.Get(), L"Sink"));
-    CGraphBuilderFile builder(m_graph.Get());
-    EXPECT_EQ(std::make_tuple(E_UNEXPECTED, E_FAIL, E_FAIL), // an input pin, no pin, no graph
+    ASSERT_HRESULT_SUCCEEDED(built.graph->AddFilter(sink.Get(), L"Sink"));
+    CGraphBuilderFile builder(built.graph.Get());
+    EXPECT_EQ(std::make_tuple(E_UNEXPECTED, E_FAIL, E_FAIL),
               std::make_tuple(builder.RenderPin(FindPin(sink.Get(), L"In").Get()), builder.RenderPin(nullptr),
-                              CGraphBuilderFile(nullptr).RenderPin(out.Get())));
-    EXPECT_EQ(L"Sink,Src", GraphFilterNames(m_graph.Get()));
-    EXPECT_EQ(S_OK, builder.RenderFilter(m_source.Get()));
+                              CGraphBuilderFile(nullptr).RenderPin(out.Get())))
+        << "an input pin, no pin, no graph";
+    EXPECT_EQ(L"Sink,Src", GraphFilterNames(built.graph.Get()));
+    EXPECT_EQ(S_OK, builder.RenderFilter(built.source.Get()));
     EXPECT_EQ(std::make_pair(std::wstring(), std::wstring(L"Sink")),
-              std::make_pair(PeerFilterName(FindPin(m_source.Get(), L"~Hidden").Get()), PeerFilterName(out.Get())));
+              std::make_pair(PeerFilterName(FindPin(built.source.Get(), L"~Hidden").Get()), PeerFilterName(out.Get())))
+        << "what the tilde pin and the other are connected to";
     EXPECT_EQ(E_UNEXPECTED, builder.RenderPin(out.Get())) << "a connected pin";
     ComPtr<IBaseFilter> onlyHidden = MakeFake({L"Hidden only", TestGuid(0x11), {{L"~Out", PINDIR_OUTPUT, {}}}});
     EXPECT_EQ(S_FALSE, builder.RenderFilter(onlyHidden.Get())) << "no pin to render";

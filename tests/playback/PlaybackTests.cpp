@@ -103,9 +103,11 @@ bool RotHoldsOurGraph(IGraphBuilder* graph)
            SUCCEEDED(::GetRunningObjectTable(0, table.Put())) && table->IsRunning(moniker.Get()) == S_OK;
 }
 
-// The dialog with its Play and Stop handlers in reach, as the buttons reach them.
+// The dialog with its Play and Stop handlers in reach, as the buttons reach them; its graph
+// leaves the running-object table with it, shown or not.
 struct PlayerDialog : CWavelarkPlayerDlg
 {
+    ~PlayerDialog() override { RevokeGraphFromRot(&m_rotCookie); }
     using CWavelarkPlayerDlg::OnPlayCommand;
     using CWavelarkPlayerDlg::OnStop;
 };
@@ -163,7 +165,8 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
         EXPECT_EQ(std::make_tuple(loads, std::string(c.failure), loads ? LoadState::Loaded : LoadState::Closing, loads,
                                   loads, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{}),
                   std::make_tuple(opened, std::string(dialog.m_lastError.GetString()), dialog.m_loadState,
-                                  dialog.m_rotCookie != 0, RotHoldsOurGraph(dialog.m_graph.Get()), FakeOs::messages));
+                                  dialog.m_rotCookie != 0, RotHoldsOurGraph(dialog.m_graph.Get()), FakeOs::messages))
+            << "opened, the text, the state, registered, listed, the messages";
         EXPECT_FALSE(dialog.StartOpen(new OpenDeviceData())) << "one open per run";
         if (!loads)
         {
@@ -173,7 +176,6 @@ TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
             dialog.OnStop();
             EXPECT_TRUE(FakeOs::executionStates.empty());
         }
-        CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
     }
 }
 
@@ -200,7 +202,7 @@ TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
     const std::string instance = std::string("CLSID\\{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\Instance\\") +
                                  CStringFromGUID(PlaybackGuid(0x0A)).GetString();
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, instance.c_str(), "FriendlyName"));
-    CWavelarkPlayerDlg dialog;
+    PlayerDialog dialog;
     dialog.ListAudioInputDevices();
     ASSERT_EQ(dialog.m_deviceFriendlyNames.GetSize(), dialog.m_deviceDisplayNames.GetSize());
     for (int i = 0; i < dialog.m_deviceDisplayNames.GetSize(); ++i)
@@ -225,7 +227,6 @@ TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
                                  ->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
     EXPECT_HRESULT_SUCCEEDED(negotiation->GetAllocatorProperties(&buffers));
     EXPECT_EQ(44100 * 4 * 30 / 1000, buffers.cbBuffer);
-    CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 
 // The receiver's input opens and loads whatever becomes of the Smart Tee, but only a tee with
@@ -246,7 +247,7 @@ TEST_F(Playback, WithoutAWholeSmartTeeNothingIsRendered)
             tee.emplace(previewless, 0, nullptr);
         else
             refused.emplace(CLSID_SmartTee, L"", [] { return nullptr; });
-        CWavelarkPlayerDlg dialog;
+        PlayerDialog dialog;
         dialog.ListAudioInputDevices();
         dialog.HandOverSelectedDevice();
         ASSERT_EQ(LoadState::Loaded, dialog.m_loadState);
@@ -256,7 +257,6 @@ TEST_F(Playback, WithoutAWholeSmartTeeNothingIsRendered)
         }
         const std::wstring names = GraphFilterNames(dialog.m_graph.Get());
         EXPECT_EQ(teeMade ? 1 : 0, std::count(names.begin(), names.end(), L',')) << "no renderer: " << names;
-        CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
     }
 }
 
@@ -265,7 +265,7 @@ TEST_F(Playback, WithoutAWholeSmartTeeNothingIsRendered)
 TEST_F(Playback, CloseWhilePlayingLeavesNothingRunning)
 {
     {
-        CWavelarkPlayerDlg dialog;
+        PlayerDialog dialog;
         RunModal(dialog,
                  [&](HWND window)
                  {
@@ -275,7 +275,6 @@ TEST_F(Playback, CloseWhilePlayingLeavesNothingRunning)
                      ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
                      EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
                  });
-        CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
     }
     HMODULE server = ::GetModuleHandleW(L"wavelark_audio.dll");
     ASSERT_NE(nullptr, server) << "the receiver's input was the audio server's";
@@ -338,7 +337,7 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
 // display is required.
 TEST_F(Playback, PlayKeepsTheScreenAwakeUntilStopOrExit)
 {
-    CWavelarkPlayerDlg dialog;
+    PlayerDialog dialog;
     RunModal(dialog,
              [&](HWND window)
              {
@@ -382,7 +381,6 @@ TEST_F(Playback, PlayKeepsTheScreenAwakeUntilStopOrExit)
     const EXECUTION_STATE running = ES_CONTINUOUS | ES_DISPLAY_REQUIRED, released = ES_CONTINUOUS;
     EXPECT_EQ(std::vector<EXECUTION_STATE>({running, released, running, released, running, released}),
               FakeOs::executionStates);
-    CWavelarkPlayerDlg::RevokeGraphFromRot(&dialog.m_rotCookie);
 }
 
 } // namespace

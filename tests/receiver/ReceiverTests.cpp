@@ -59,7 +59,7 @@ TEST_F(TuningModel, EveryFmTenthAndEveryAmKilohertzEncodesAndDecodesToItself)
             const Block block = Encode(band, text);
             ASSERT_EQ(std::make_tuple(0xC0, bandByte, code),
                       std::make_tuple(+block[0], +block[1], block[2] * 256 + block[3]))
-                << text.GetString();
+                << text.GetString() << ": command, band byte, code";
             m_dialog.m_band = 1 - band;
             const BYTE report[] = {0, 0, static_cast<BYTE>(bandByte), block[2], block[3]}; // status 0
             std::copy(report, report + 5, m_dialog.m_inReport.begin());
@@ -68,7 +68,8 @@ TEST_F(TuningModel, EveryFmTenthAndEveryAmKilohertzEncodesAndDecodesToItself)
             EXPECT_EQ(std::make_tuple(band, std::string(text), std::string(text), std::string(text)),
                       std::make_tuple(m_dialog.m_band, std::string(m_dialog.m_freqText.GetString()),
                                       std::string(m_dialog.m_editText.GetString()),
-                                      std::string((band ? m_dialog.m_lastFmText : m_dialog.m_lastAmText).GetString())));
+                                      std::string((band ? m_dialog.m_lastFmText : m_dialog.m_lastAmText).GetString())))
+                << "band, text, edit text, the band's remembered text";
         }
     }
 }

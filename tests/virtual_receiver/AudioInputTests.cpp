@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,16 +84,73 @@ class RecordingSink final : public FilterBase
     PinBase& PinAt(size_t) override { return pin; }
 };
 
-// A new input's capture pin, made by its registered server.
-ComPtr<IPin> CapturePinOfANewInput()
+// A new input of the registered server, its format set and its buffers suggested first (none:
+// left alone), connected to a recording sink and run on the system clock; disconnected when it goes.
+struct Input
 {
+    explicit Input(const WAVEFORMATEX* format = nullptr,
+                   std::optional<ALLOCATOR_PROPERTIES> suggested = ALLOCATOR_PROPERTIES{-1, 7056, -1, -1})
+    {
+        sinkFilter.Attach(sink);
+        if (FAILED(::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                      source.PutVoid())) ||
+            FAILED(source->FindPin(L"Capture", pin.Put())) ||
+            FAILED(pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid())) ||
+            FAILED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid())))
+            return;
+        AM_MEDIA_TYPE type = {MEDIATYPE_Audio,
+                              MEDIASUBTYPE_PCM,
+                              TRUE,
+                              FALSE,
+                              4,
+                              FORMAT_WaveFormatEx,
+                              nullptr,
+                              sizeof(WAVEFORMATEX),
+                              reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(format))};
+        formatSet = format ? config->SetFormat(&type) : S_OK;
+        ready = (!suggested || SUCCEEDED(negotiation->SuggestAllocatorProperties(&*suggested))) &&
+                SUCCEEDED(pin->Connect(&sink->pin, nullptr)) &&
+                SUCCEEDED(::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
+                                             clock.PutVoid())) &&
+                SUCCEEDED(source->SetSyncSource(clock.Get()));
+    }
+    ~Input()
+    {
+        if (pin)
+            (void)pin->Disconnect();
+        (void)sink->pin.Disconnect();
+    }
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
+
+    // What has arrived, forgotten when `forget`.
+    std::vector<Arrival> Arrivals(bool forget = false)
+    {
+        std::lock_guard<std::mutex> guard(sink->pin.lock);
+        std::vector<Arrival> arrived = sink->pin.arrivals;
+        if (forget)
+            sink->pin.arrivals.clear();
+        return arrived;
+    }
+    // Stops it: true when nothing arrives afterwards.
+    bool NothingAfterStop()
+    {
+        (void)source->Stop();
+        const size_t arrived = Arrivals().size();
+        ::Sleep(100); // long enough for a buffer on its way
+        return Arrivals().size() == arrived;
+    }
+
     ComPtr<IBaseFilter> source;
     ComPtr<IPin> pin;
-    if (SUCCEEDED(
-            ::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, source.PutVoid())))
-        (void)source->FindPin(L"Capture", pin.Put()); // the pin holds its filter
-    return pin;
-}
+    ComPtr<IAMStreamConfig> config;
+    ComPtr<IAMBufferNegotiation> negotiation;
+    RecordingSink* sink = new RecordingSink();
+    ComPtr<IBaseFilter> sinkFilter;
+    ComPtr<IReferenceClock> clock;
+    HRESULT formatSet = E_FAIL;
+    bool ready = false;
+};
 
 // What it connects with: half a second of its default format unless asked before it connects,
 // and nothing changed once it has.
@@ -104,144 +162,66 @@ TEST(AudioInput, ConnectsWithTheBuffersAndFormatAskedBeforehand)
     {
         const char* name;
         const WAVEFORMATEX* format; // set before connecting
-        ALLOCATOR_PROPERTIES suggested;
+        std::optional<ALLOCATOR_PROPERTIES> suggested;
         WORD rateTens;
-        ALLOCATOR_PROPERTIES expected; // count and size
+        long count, size;
     } cases[] = {
-        {"the default", nullptr, {0, 0, 0, 0}, 4410, {4, 88200, 1, 0}},
-        {"-1 is the default", nullptr, {-1, -1, -1, -1}, 4410, {4, 88200, 1, 0}},
-        {"40 ms, in whole frames", nullptr, {-1, 7057, -1, -1}, 4410, {4, 7056, 1, 0}},
-        {"six buffers", nullptr, {6, 7056, -1, -1}, 4410, {6, 7056, 1, 0}},
-        {"48 kHz, its default", &at48k, {-1, -1, -1, -1}, 4800, {4, 96000, 1, 0}},
-        {"a rate it does not offer stays 44.1 kHz", &at22k, {-1, -1, -1, -1}, 4410, {4, 88200, 1, 0}},
+        {"nothing asked", nullptr, std::nullopt, 4410, 4, 88200},
+        {"-1 is the default", nullptr, ALLOCATOR_PROPERTIES{-1, -1, -1, -1}, 4410, 4, 88200},
+        {"0 is the default", nullptr, ALLOCATOR_PROPERTIES{0, 0, 0, 0}, 4410, 4, 88200},
+        {"40 ms, in whole frames", nullptr, ALLOCATOR_PROPERTIES{-1, 7057, -1, -1}, 4410, 4, 7056},
+        {"six buffers", nullptr, ALLOCATOR_PROPERTIES{6, 7056, -1, -1}, 4410, 6, 7056},
+        {"48 kHz, its default", &at48k, std::nullopt, 4800, 4, 96000},
+        {"a rate it does not offer stays 44.1 kHz", &at22k, std::nullopt, 4410, 4, 88200},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
-        const ComPtr<IPin> pin = CapturePinOfANewInput();
-        ASSERT_NE(nullptr, pin.Get());
-        ComPtr<IAMStreamConfig> config;
-        ComPtr<IAMBufferNegotiation> negotiation;
-        ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
-        ASSERT_HRESULT_SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
-        if (c.format)
-        {
-            AM_MEDIA_TYPE type = {MEDIATYPE_Audio,
-                                  MEDIASUBTYPE_PCM,
-                                  TRUE,
-                                  FALSE,
-                                  4,
-                                  FORMAT_WaveFormatEx,
-                                  nullptr,
-                                  sizeof(WAVEFORMATEX),
-                                  reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(c.format))};
-            EXPECT_EQ(c.format == &at48k ? S_OK : VFW_E_INVALIDMEDIATYPE, config->SetFormat(&type));
-        }
-        if (c.suggested.cBuffers)
-        {
-            EXPECT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&c.suggested));
-        }
-        auto* sink = new RecordingSink();
-        ComPtr<IBaseFilter> sinkFilter;
-        sinkFilter.Attach(sink);
-        ASSERT_HRESULT_SUCCEEDED(pin->Connect(&sink->pin, nullptr));
+        Input input(c.format, c.suggested);
+        ASSERT_TRUE(input.ready);
+        EXPECT_EQ(c.format == &at22k ? VFW_E_INVALIDMEDIATYPE : S_OK, input.formatSet);
         ALLOCATOR_PROPERTIES actual = {};
-        ASSERT_HRESULT_SUCCEEDED(negotiation->GetAllocatorProperties(&actual));
-        EXPECT_EQ(std::make_tuple(c.rateTens, c.expected.cBuffers, c.expected.cbBuffer),
-                  std::make_tuple(sink->pin.Rate(), actual.cBuffers, actual.cbBuffer))
+        ASSERT_HRESULT_SUCCEEDED(input.negotiation->GetAllocatorProperties(&actual));
+        EXPECT_EQ(std::make_tuple(c.rateTens, c.count, c.size),
+                  std::make_tuple(input.sink->pin.Rate(), actual.cBuffers, actual.cbBuffer))
             << "the connection's rate / 10, the buffer count and size";
-        EXPECT_EQ(VFW_E_ALREADY_CONNECTED, negotiation->SuggestAllocatorProperties(&c.suggested));
+        EXPECT_EQ(VFW_E_ALREADY_CONNECTED, input.negotiation->SuggestAllocatorProperties(&actual));
         int count = 0, size = 0;
-        EXPECT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-        EXPECT_EQ(std::make_pair(2, static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS))), std::make_pair(count, size));
-        (void)pin->Disconnect();
-        (void)sink->pin.Disconnect();
+        EXPECT_EQ(S_OK, input.config->GetNumberOfCapabilities(&count, &size));
+        EXPECT_EQ(std::make_pair(2, static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS))), std::make_pair(count, size))
+            << "capabilities, their size";
     }
 }
-
-// A new input asked for 40 ms buffers, connected to a recording sink and run on the system
-// clock, as both the tests of what it hands over meet it; disconnected when it goes.
-struct LiveInput
-{
-    LiveInput()
-    {
-        ComPtr<IAMBufferNegotiation> negotiation;
-        const ALLOCATOR_PROPERTIES forty = {-1, 7056, -1, -1};
-        sinkFilter.Attach(sink);
-        ready = pin && SUCCEEDED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid())) &&
-                SUCCEEDED(negotiation->SuggestAllocatorProperties(&forty)) &&
-                SUCCEEDED(pin->Connect(&sink->pin, nullptr)) &&
-                SUCCEEDED(::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
-                                             clock.PutVoid())) &&
-                SUCCEEDED(source->SetSyncSource(clock.Get()));
-    }
-    ~LiveInput()
-    {
-        if (pin)
-            (void)pin->Disconnect();
-        (void)sink->pin.Disconnect();
-    }
-    LiveInput(const LiveInput&) = delete;
-    LiveInput& operator=(const LiveInput&) = delete;
-
-    std::vector<Arrival> Arrivals()
-    {
-        std::lock_guard<std::mutex> guard(sink->pin.lock);
-        return sink->pin.arrivals;
-    }
-
-    const ComPtr<IPin> pin = CapturePinOfANewInput();
-    ComPtr<IBaseFilter> source{pin ? GetFilterFromPin(pin.Get()) : nullptr};
-    RecordingSink* sink = new RecordingSink();
-    ComPtr<IBaseFilter> sinkFilter;
-    ComPtr<IReferenceClock> clock;
-    bool ready = false;
-};
 
 // How it hands over what it captures: never a buffer before its last period has passed in real
 // time, stamped one after the other, and nothing once Stop has returned; a run after Pause
 // starts its capture afresh.
 TEST(AudioInput, HandsOverOnlyWhatItHasCapturedAndNothingAfterStop)
 {
-    LiveInput input;
+    Input input;
     ASSERT_TRUE(input.ready);
-    RecordingSink* sink = input.sink;
     for (const char* order : {"paused first", "run again after a pause"})
     {
         SCOPED_TRACE(order);
         ASSERT_HRESULT_SUCCEEDED(input.source->Pause());
         ::Sleep(100); // what was captured before the pause may still be on its way
-        {
-            std::lock_guard<std::mutex> guard(sink->pin.lock);
-            sink->pin.arrivals.clear();
-        }
+        (void)input.Arrivals(true);
         REFERENCE_TIME streamStart = 0;
         ASSERT_HRESULT_SUCCEEDED(input.clock->GetTime(&streamStart));
         const double started = Now();
         ASSERT_HRESULT_SUCCEEDED(input.source->Run(streamStart));
-        EXPECT_TRUE(WaitUntil(
-            [&]
-            {
-                std::lock_guard<std::mutex> guard(sink->pin.lock);
-                return sink->pin.arrivals.size() >= 5;
-            }));
-        std::lock_guard<std::mutex> guard(sink->pin.lock);
-        for (size_t i = 0; i < sink->pin.arrivals.size(); ++i)
-            EXPECT_GE(sink->pin.arrivals[i].at, started + 0.04 * static_cast<double>(i + 1)) << "ahead of time: " << i;
+        EXPECT_TRUE(WaitUntil([&] { return input.Arrivals().size() >= 5; }));
+        const std::vector<Arrival> arrivals = input.Arrivals();
+        for (size_t i = 0; i < arrivals.size(); ++i)
+            EXPECT_GE(arrivals[i].at, started + 0.04 * static_cast<double>(i + 1)) << "ahead of time: " << i;
     }
-    ASSERT_HRESULT_SUCCEEDED(input.source->Stop());
+    EXPECT_TRUE(input.NothingAfterStop());
     const std::vector<Arrival> arrivals = input.Arrivals();
-    ::Sleep(100);
-    EXPECT_EQ(arrivals.size(), input.Arrivals().size()) << "nothing after Stop";
     ASSERT_GE(arrivals.size(), 5u);
     for (size_t i = 0; i < arrivals.size(); ++i)
-    {
-        EXPECT_EQ(7056, arrivals[i].bytes) << i;
-        if (i > 0)
-        {
-            EXPECT_NEAR(400000, arrivals[i].start - arrivals[i - 1].start, 1) << "stamped one after the other: " << i;
-        }
-    }
+        EXPECT_EQ(std::make_pair(7056L, i > 0 ? 400000 : arrivals[0].start),
+                  std::make_pair(arrivals[i].bytes, arrivals[i].start - (i > 0 ? arrivals[i - 1].start : 0)))
+            << "bytes, and stamped one after the other: " << i;
 }
 
 // Run, Pause, Stop and Disconnect in every order: each call returns, and once the last Stop has
@@ -252,7 +232,7 @@ TEST(AudioInput, EveryOrderOfRunPauseStopAndDisconnectEndsWithNothingAfterStop)
     do
     {
         SCOPED_TRACE(order);
-        LiveInput input;
+        Input input;
         ASSERT_TRUE(input.ready);
         for (char step : order)
         {
@@ -262,10 +242,7 @@ TEST(AudioInput, EveryOrderOfRunPauseStopAndDisconnectEndsWithNothingAfterStop)
                                  : input.pin->Disconnect());
             ::Sleep(60); // long enough for a buffer to be on its way
         }
-        ASSERT_HRESULT_SUCCEEDED(input.source->Stop());
-        const size_t arrived = input.Arrivals().size();
-        ::Sleep(100);
-        EXPECT_EQ(arrived, input.Arrivals().size()) << "nothing after Stop";
+        EXPECT_TRUE(input.NothingAfterStop());
     } while (std::next_permutation(order.begin(), order.end()));
 }
 

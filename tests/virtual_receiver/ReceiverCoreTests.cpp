@@ -51,15 +51,7 @@ TEST(ReceiverCore, AnswersRefusesAndLogsAsItsFaultSays)
         unsigned long received;
         int answering, refused;
     } rows[] = {
-        {"a query answers the tuning of its moment",
-         kWireFaultNone,
-         0,
-         {query, tuneAm, query},
-         3,
-         {fm879, am522},
-         3,
-         1,
-         0},
+        {"a query answers its moment's tuning", kWireFaultNone, 0, {query, tuneAm, query}, 3, {fm879, am522}, 3, 1, 0},
         {"a short command retunes nothing", kWireFaultNone, 0, {{0xC0, 0x12}, query}, 2, {fm879}, 2, 1, 0},
         {"silent owes nothing", kWireFaultSilent, 0, {query}, 1, {}, 1, 0, 0},
         {"refused writes are not logged", kWireFaultWriteFails, 0, {tuneAm, query}, 2, {}, 0, 1, 2},
