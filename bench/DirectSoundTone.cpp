@@ -28,9 +28,8 @@ int main(int argc, char** argv)
     IDirectSound8* sound = nullptr;
     IDirectSoundBuffer* buffer = nullptr;
     WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, kRate, kRate * kBytesPerFrame, kBytesPerFrame, 16, 0};
-    DSBUFFERDESC description = {sizeof(description), DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS,
-                                kBufferBytes,        0,
-                                &format,             {}};
+    DSBUFFERDESC description = {
+        sizeof(description), DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS, kBufferBytes, 0, &format, {}};
     if (seconds <= 0 || FAILED(::DirectSoundCreate8(nullptr, &sound, nullptr)) ||
         FAILED(sound->SetCooperativeLevel(::GetDesktopWindow(), DSSCL_PRIORITY)) ||
         FAILED(sound->CreateSoundBuffer(&description, &buffer, nullptr)))
