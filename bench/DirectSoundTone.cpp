@@ -35,6 +35,8 @@ int main(int argc, char** argv)
         FAILED(sound->CreateSoundBuffer(&description, &buffer, nullptr)))
     {
         std::fprintf(stderr, "dsound_tone: no DirectSound buffer (give the seconds to play)\n");
+        if (sound)
+            sound->Release();
         return 1;
     }
     double phase = 0;
@@ -62,9 +64,11 @@ int main(int argc, char** argv)
     {
         DWORD play = 0, safe = 0;
         (void)buffer->GetCurrentPosition(&play, &safe);
+        const DWORD safeAhead = (safe + kBufferBytes - play) % kBufferBytes;
         DWORD ahead = (written + kBufferBytes - play) % kBufferBytes;
-        if (ahead < (safe + kBufferBytes - play) % kBufferBytes) // the cursor passed what was written
-            ++underruns, written = safe, ahead = (safe + kBufferBytes - play) % kBufferBytes;
+        // Written no further than the cursors, or so far "ahead" that they have passed it.
+        if (ahead < safeAhead || ahead > kBufferBytes / 2)
+            ++underruns, written = safe, ahead = safeAhead;
         if (ahead < kLeadBytes)
             write((kLeadBytes - ahead) / kBytesPerFrame * kBytesPerFrame);
     }
