@@ -65,6 +65,9 @@ void CWavelarkPlayerDlg::RequireDisplay(bool required)
 CWavelarkPlayerDlg::~CWavelarkPlayerDlg()
 {
     (void)Os().SetThreadExecutionState(ES_CONTINUOUS); // the display may sleep again once we are gone
+    // A registration that keeps the graph alive would outlive us, and the receiver's input with it.
+    if (m_rotCookie)
+        RevokeGraphFromRot(&m_rotCookie);
 }
 
 LONG CWavelarkPlayerDlg::GetGraphState()

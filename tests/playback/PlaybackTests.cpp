@@ -103,11 +103,9 @@ bool RotHoldsOurGraph(IGraphBuilder* graph)
            SUCCEEDED(::GetRunningObjectTable(0, table.Put())) && table->IsRunning(moniker.Get()) == S_OK;
 }
 
-// The dialog with its Play and Stop handlers in reach, as the buttons reach them; its graph
-// leaves the running-object table with it, shown or not.
+// The dialog with its Play and Stop handlers in reach, as the buttons reach them.
 struct PlayerDialog : CWavelarkPlayerDlg
 {
-    ~PlayerDialog() override { RevokeGraphFromRot(&m_rotCookie); }
     using CWavelarkPlayerDlg::OnPlayCommand;
     using CWavelarkPlayerDlg::OnStop;
 };
