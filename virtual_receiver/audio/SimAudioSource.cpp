@@ -36,7 +36,10 @@ constexpr long kDefaultBufferCount = 4;
 // earlier. What is not handed over within this many periods is lost, as a device's own buffer
 // overruns.
 constexpr int kPeriodMs = 10;
-constexpr int kTuningReadMs = 2;
+// The tuning is read this long before each period begins, time enough for a read of the device:
+// a read at every period, not every few milliseconds, spares the platform's server the load that
+// no real device puts on it.
+constexpr int kTuningReadLeadMs = 3;
 constexpr size_t kPeriodsKept = 400;
 // A live source is stamped with the stream time of its capture plus a stream offset, as a graph
 // that synchronises live sources gives it (IAMPushSource): its latency, the length of a buffer,
@@ -202,7 +205,7 @@ class SimSource final : public FilterBase
     //   no change starts or looks at the threads while another starts or ends them, and the
     //   transport (m_input, m_allocator) cannot go while a thread that uses it still runs.
     // - Three threads run from the first change out of Stopped to the Stop that joins them: the
-    //   device's tuning, read over and over; its capture, which takes the tuning once a period
+    //   device's tuning, read before each period; its capture, which takes the tuning once a period
     //   while running; and the delivery, which fills each buffer from the captured periods and
     //   hands it on once all of them are captured. They share everything below with the changes under m_lock, woken
     //   through m_wake, and never take m_stateChange, so that a Stop can wait for them. Pause never waits for them: the
@@ -222,6 +225,7 @@ class SimSource final : public FilterBase
     ComPtr<IReferenceClock> m_clock;
     std::deque<Period> m_periods;
     long long m_firstPeriod = 0; // index of m_periods.front() in the run
+    double m_periodsFrom = 0;    // when the run's first period began
     Period m_tuned = {-1, 0};    // what the device last heard, and since when
     std::thread m_tuning;
     std::thread m_capture;
@@ -452,10 +456,12 @@ STDMETHODIMP SimSource::Stop()
     return S_OK;
 }
 
-// The receiver's tuning as the device hears it, read over and over apart from the capture: a read
-// that waits behind the player's own exchanges must not hold the capture's clock back.
+// The receiver's tuning as the device hears it, read just before each period of the capture
+// begins and apart from it: a read that waits behind the player's own exchanges must not hold the
+// capture's clock back.
 void SimSource::Tune()
 {
+    constexpr double period = kPeriodMs / 1000.0, lead = kTuningReadLeadMs / 1000.0;
     std::unique_lock<std::mutex> lock(m_lock);
     while (!m_stopping)
     {
@@ -464,7 +470,9 @@ void SimSource::Tune()
         lock.lock();
         if (toneHz != m_tuned.toneHz)
             m_tuned = {toneHz, Seconds()};
-        m_wake.wait_for(lock, std::chrono::milliseconds(kTuningReadMs), [&] { return m_stopping; });
+        const double now = Seconds();
+        const double next = m_periodsFrom + std::ceil((now + lead - m_periodsFrom) / period) * period - lead;
+        m_wake.wait_for(lock, std::chrono::duration<double>(next - now), [&] { return m_stopping; });
     }
 }
 
@@ -473,7 +481,6 @@ void SimSource::Tune()
 void SimSource::Capture()
 {
     unsigned run = 0;
-    double runStarted = 0;
     long long next = 0;
     Period period = {};
     std::unique_lock<std::mutex> lock(m_lock);
@@ -485,7 +492,7 @@ void SimSource::Capture()
         if (run != m_run)
         {
             run = m_run;
-            runStarted = Seconds();
+            m_periodsFrom = Seconds();
             next = 0;
             REFERENCE_TIME now = 0;
             m_runStamped = m_clock && SUCCEEDED(m_clock->GetTime(&now));
@@ -500,7 +507,7 @@ void SimSource::Capture()
         }
         period = m_tuned;
         lock.unlock();
-        const double due = runStarted + static_cast<double>(++next) * kPeriodMs / 1000;
+        const double due = m_periodsFrom + static_cast<double>(++next) * kPeriodMs / 1000;
         const double left = due - Seconds();
         if (left > 0)
             ::Sleep(static_cast<DWORD>(std::ceil(left * 1000)));
