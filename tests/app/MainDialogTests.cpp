@@ -10,7 +10,6 @@
 #include <richedit.h>
 
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -211,29 +210,6 @@ TEST_F(MainDialog, OkReadsTheControlsBackAndRefusesWhatNoUserCanType)
     EXPECT_EQ(std::make_tuple(static_cast<INT_PTR>(IDOK), 1, std::string("90.0")),
               std::make_tuple(result, m_dialog.m_band, std::string(m_dialog.m_editText.GetString())))
         << "result, band, edit text";
-}
-
-// The frame widths an icon resource holds, from its group directory (where 0 means 256).
-std::set<int> FramesOf(int id)
-{
-    HMODULE module = ::GetModuleHandleW(nullptr);
-    const auto* group = static_cast<const BYTE*>(
-        ::LockResource(::LoadResource(module, ::FindResourceA(module, MAKEINTRESOURCEA(id), RT_GROUP_ICON))));
-    std::set<int> widths;
-    for (int i = 0; group && i < *reinterpret_cast<const WORD*>(group + 4); ++i)
-        widths.insert(group[6 + i * 14] ? group[6 + i * 14] : 256);
-    return widths;
-}
-
-// Each icon holds its own frame for every size Windows asks for at the common scales, 100 % to
-// 300 %, so that none is stretched: small icons for both, large ones for the program's.
-TEST(Icons, HoldAFrameForEverySizeWindowsAsksFor)
-{
-    const std::set<int> small = {16, 20, 24, 28, 32, 36, 40, 48};
-    std::set<int> both = {40, 48, 56, 64, 72, 80, 96, 256};
-    both.insert(small.begin(), small.end());
-    EXPECT_EQ(both, FramesOf(IDR_MAINFRAME)) << "the program's icon";
-    EXPECT_EQ(small, FramesOf(IDI_TRAY)) << "the tray icon";
 }
 
 // The shell as the tray code sees it: every call recorded, answers scripted.

@@ -41,7 +41,7 @@ template <class Enum, class Item> class HollowEnumerator final : public ComObjec
     void* Find(REFIID iid) override { return iid == __uuidof(Enum) ? static_cast<Enum*>(this) : nullptr; }
 };
 
-class FakePinObject final : public PinBase, public IStreamBuilder
+class FakePinObject final : public PinBase, public IStreamBuilder, public IMemInputPin
 {
   public:
     FakePinObject(IBaseFilter& filter, const FakePin& shape, HRESULT streamBuilder)
@@ -68,6 +68,12 @@ class FakePinObject final : public PinBase, public IStreamBuilder
     }
     STDMETHODIMP Render(IPin*, IGraphBuilder*) override { return m_streamBuilder; }
     STDMETHODIMP Backout(IPin*, IGraphBuilder*) override { return S_OK; }
+    STDMETHODIMP GetAllocator(IMemAllocator**) override { return VFW_E_NO_ALLOCATOR; }
+    STDMETHODIMP NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
+    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+    STDMETHODIMP Receive(IMediaSample* sample) override { return m_shape.receive(sample), S_OK; }
+    STDMETHODIMP ReceiveMultiple(IMediaSample**, long, long*) override { return E_NOTIMPL; }
+    STDMETHODIMP ReceiveCanBlock() override { return S_FALSE; }
 
   private:
     size_t TypeCount() const override { return m_shape.types.size(); }
@@ -84,6 +90,8 @@ class FakePinObject final : public PinBase, public IStreamBuilder
     void* Find(REFIID iid) override
     {
         const bool builds = iid == IID_IStreamBuilder && m_streamBuilder != E_NOINTERFACE;
+        if (iid == IID_IMemInputPin && m_shape.receive)
+            return static_cast<IMemInputPin*>(this);
         return builds ? static_cast<IStreamBuilder*>(this) : PinBase::Find(iid);
     }
 

@@ -7,6 +7,7 @@
 
 #include <uuids.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ struct FakePin
     bool typesFailPartWay = false;   // output: its type list fails after the first type
     bool orphan = false;             // QueryPinInfo names no filter
     bool typesGiveNothing = false;   // its type list says S_OK and hands back no type
+    // input: takes samples (IMemInputPin) and hands each here
+    std::function<void(IMediaSample*)> receive = nullptr;
 };
 
 struct FakeShape

@@ -1,7 +1,7 @@
 // The virtual receiver's audio input, as the platform's Audio Capture filter behaves by its
 // documentation: what it connects with, and how it hands over what it captures.
-#include "com/ComBase.h"
-#include "graph/DShowHelpers.h"
+#include "com/MediaType.h"
+#include "support/FakeFilter.h"
 #include "support/ModalDriver.h"
 #include "virtual_receiver/audio/SimAudioSource.h"
 
@@ -33,65 +33,24 @@ struct Arrival
     REFERENCE_TIME start, stop;
 };
 
-// A renderer's input as the source meets it: it takes any audio and notes each buffer.
-class RecordingPin final : public PinBase, public IMemInputPin
-{
-  public:
-    explicit RecordingPin(IBaseFilter& filter) : PinBase(filter, L"In", PINDIR_INPUT, false) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override { return PinBase::QueryInterface(iid, object); }
-    STDMETHODIMP_(ULONG) AddRef() override { return PinBase::AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return PinBase::Release(); }
-    STDMETHODIMP GetAllocator(IMemAllocator**) override { return VFW_E_NO_ALLOCATOR; }
-    STDMETHODIMP NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
-    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
-    STDMETHODIMP Receive(IMediaSample* sample) override
-    {
-        Arrival arrival = {Now(), sample->GetActualDataLength(), -1, -1};
-        (void)sample->GetTime(&arrival.start, &arrival.stop);
-        std::lock_guard<std::mutex> guard(lock);
-        arrivals.push_back(arrival);
-        return S_OK;
-    }
-    STDMETHODIMP ReceiveMultiple(IMediaSample**, long, long*) override { return E_NOTIMPL; }
-    STDMETHODIMP ReceiveCanBlock() override { return S_FALSE; }
-
-    std::mutex lock;
-    std::vector<Arrival> arrivals;
-    // The connection's rate in tens of Hz.
-    WORD Rate() const
-    {
-        return m_peer ? static_cast<WORD>(reinterpret_cast<WAVEFORMATEX*>(m_type.pbFormat)->nSamplesPerSec / 10) : 0;
-    }
-
-  private:
-    void* Find(REFIID iid) override
-    {
-        return iid == IID_IMemInputPin ? static_cast<IMemInputPin*>(this) : PinBase::Find(iid);
-    }
-    size_t TypeCount() const override { return 0; }
-    bool OfferedType(size_t, AM_MEDIA_TYPE*) const override { return false; }
-    bool Accepts(const AM_MEDIA_TYPE& type) const override { return type.majortype == MEDIATYPE_Audio; }
-};
-
-class RecordingSink final : public FilterBase
-{
-  public:
-    RecordingSink() : FilterBase(GUID_NULL) {}
-    RecordingPin pin{*this};
-
-  private:
-    size_t PinCount() const override { return 1; }
-    PinBase& PinAt(size_t) override { return pin; }
-};
-
 // A new input of the registered server, its format set and its buffers suggested first (none:
-// left alone), connected to a recording sink and run on the system clock; disconnected when it goes.
+// left alone), connected to a renderer's input that takes any audio and notes each buffer, and run
+// on the system clock; disconnected when it goes.
 struct Input
 {
     explicit Input(const WAVEFORMATEX* format = nullptr,
                    std::optional<ALLOCATOR_PROPERTIES> suggested = ALLOCATOR_PROPERTIES{-1, 7056, -1, -1})
     {
-        sinkFilter.Attach(sink);
+        FakePin in = {L"In", PINDIR_INPUT, {{MEDIATYPE_Audio, GUID_NULL}}};
+        in.receive = [this](IMediaSample* sample)
+        {
+            Arrival arrival = {Now(), sample->GetActualDataLength(), -1, -1};
+            (void)sample->GetTime(&arrival.start, &arrival.stop);
+            std::lock_guard<std::mutex> guard(lock);
+            arrivals.push_back(arrival);
+        };
+        sink = MakeFake({L"Sink", GUID_NULL, {in}});
+        sinkPin = FindPin(sink.Get(), L"In");
         if (FAILED(::CoCreateInstance(CLSID_SimAudioSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                       source.PutVoid())) ||
             FAILED(source->FindPin(L"Capture", pin.Put())) ||
@@ -109,7 +68,7 @@ struct Input
                               reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(format))};
         formatSet = format ? config->SetFormat(&type) : S_OK;
         ready = (!suggested || SUCCEEDED(negotiation->SuggestAllocatorProperties(&*suggested))) &&
-                SUCCEEDED(pin->Connect(&sink->pin, nullptr)) &&
+                SUCCEEDED(pin->Connect(sinkPin.Get(), nullptr)) &&
                 SUCCEEDED(::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
                                              clock.PutVoid())) &&
                 SUCCEEDED(source->SetSyncSource(clock.Get()));
@@ -118,7 +77,7 @@ struct Input
     {
         if (pin)
             (void)pin->Disconnect();
-        (void)sink->pin.Disconnect();
+        (void)sinkPin->Disconnect();
     }
     Input(const Input&) = delete;
     Input& operator=(const Input&) = delete;
@@ -126,10 +85,10 @@ struct Input
     // What has arrived, forgotten when `forget`.
     std::vector<Arrival> Arrivals(bool forget = false)
     {
-        std::lock_guard<std::mutex> guard(sink->pin.lock);
-        std::vector<Arrival> arrived = sink->pin.arrivals;
+        std::lock_guard<std::mutex> guard(lock);
+        std::vector<Arrival> arrived = arrivals;
         if (forget)
-            sink->pin.arrivals.clear();
+            arrivals.clear();
         return arrived;
     }
     // Stops it: true when nothing arrives afterwards.
@@ -140,14 +99,25 @@ struct Input
         ::Sleep(100); // long enough for a buffer on its way
         return Arrivals().size() == arrived;
     }
+    // The connection's rate in tens of Hz.
+    WORD Rate()
+    {
+        AM_MEDIA_TYPE* type = nullptr;
+        if (FAILED(config->GetFormat(&type)))
+            return 0;
+        const auto rate = static_cast<WORD>(reinterpret_cast<const WAVEFORMATEX*>(type->pbFormat)->nSamplesPerSec / 10);
+        return DeleteMediaTypeRecord(type), rate;
+    }
 
     ComPtr<IBaseFilter> source;
     ComPtr<IPin> pin;
     ComPtr<IAMStreamConfig> config;
     ComPtr<IAMBufferNegotiation> negotiation;
-    RecordingSink* sink = new RecordingSink();
-    ComPtr<IBaseFilter> sinkFilter;
+    ComPtr<IBaseFilter> sink;
+    ComPtr<IPin> sinkPin;
     ComPtr<IReferenceClock> clock;
+    std::mutex lock;
+    std::vector<Arrival> arrivals;
     HRESULT formatSet = E_FAIL;
     bool ready = false;
 };
@@ -183,7 +153,7 @@ TEST(AudioInput, ConnectsWithTheBuffersAndFormatAskedBeforehand)
         ALLOCATOR_PROPERTIES actual = {};
         ASSERT_HRESULT_SUCCEEDED(input.negotiation->GetAllocatorProperties(&actual));
         EXPECT_EQ(std::make_tuple(c.rateTens, c.count, c.size),
-                  std::make_tuple(input.sink->pin.Rate(), actual.cBuffers, actual.cbBuffer))
+                  std::make_tuple(input.Rate(), actual.cBuffers, actual.cbBuffer))
             << "the connection's rate / 10, the buffer count and size";
         EXPECT_EQ(VFW_E_ALREADY_CONNECTED, input.negotiation->SuggestAllocatorProperties(&actual));
         int count = 0, size = 0;
