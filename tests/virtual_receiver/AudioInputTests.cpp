@@ -99,14 +99,13 @@ struct Input
         ::Sleep(100); // long enough for a buffer on its way
         return Arrivals().size() == arrived;
     }
-    // The connection's rate in tens of Hz.
+    // The rate the sink was connected with, in tens of Hz.
     WORD Rate()
     {
-        AM_MEDIA_TYPE* type = nullptr;
-        if (FAILED(config->GetFormat(&type)))
+        CMediaType type;
+        if (FAILED(sinkPin->ConnectionMediaType(&type)) || type.cbFormat < sizeof(WAVEFORMATEX))
             return 0;
-        const auto rate = static_cast<WORD>(reinterpret_cast<const WAVEFORMATEX*>(type->pbFormat)->nSamplesPerSec / 10);
-        return DeleteMediaTypeRecord(type), rate;
+        return static_cast<WORD>(reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat)->nSamplesPerSec / 10);
     }
 
     ComPtr<IBaseFilter> source;
