@@ -36,6 +36,7 @@ constexpr long kDefaultBufferCount = 4;
 // earlier. What is not handed over within this many periods is lost, as a device's own buffer
 // overruns.
 constexpr int kPeriodMs = 10;
+constexpr double kPeriodSeconds = kPeriodMs / 1000.0; // the grid the capture and the tuning reads share
 // The tuning is read this long before each period begins, time enough for a read of the device:
 // a read at every period, not every few milliseconds, spares the platform's server the load that
 // no real device puts on it.
@@ -461,7 +462,7 @@ STDMETHODIMP SimSource::Stop()
 // capture's clock back.
 void SimSource::Tune()
 {
-    constexpr double period = kPeriodMs / 1000.0, lead = kTuningReadLeadMs / 1000.0;
+    constexpr double lead = kTuningReadLeadMs / 1000.0;
     std::unique_lock<std::mutex> lock(m_lock);
     while (!m_stopping)
     {
@@ -471,7 +472,8 @@ void SimSource::Tune()
         if (toneHz != m_tuned.toneHz)
             m_tuned = {toneHz, Seconds()};
         const double now = Seconds();
-        const double next = m_periodsFrom + std::ceil((now + lead - m_periodsFrom) / period) * period - lead;
+        const double next =
+            m_periodsFrom + std::ceil((now + lead - m_periodsFrom) / kPeriodSeconds) * kPeriodSeconds - lead;
         m_wake.wait_for(lock, std::chrono::duration<double>(next - now), [&] { return m_stopping; });
     }
 }
@@ -507,7 +509,7 @@ void SimSource::Capture()
         }
         period = m_tuned;
         lock.unlock();
-        const double due = m_periodsFrom + static_cast<double>(++next) * kPeriodMs / 1000;
+        const double due = m_periodsFrom + static_cast<double>(++next) * kPeriodSeconds;
         const double left = due - Seconds();
         if (left > 0)
             ::Sleep(static_cast<DWORD>(std::ceil(left * 1000)));
