@@ -14,7 +14,6 @@
 #include <vfwmsgs.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -33,15 +32,15 @@ constexpr WORD kBytesPerFrame = kChannels * 2;
 constexpr long kDefaultBufferMs = 500;
 constexpr long kDefaultBufferCount = 4;
 // The device captures in periods: a change of tuning is heard from the next period on, never
-// earlier. What is not handed over within this many periods is lost, as a device's own buffer
+// earlier. What is not handed over within kPeriodsKept periods is lost, as a device's own buffer
 // overruns.
 constexpr int kPeriodMs = 10;
+constexpr size_t kPeriodsKept = 400;
 constexpr double kPeriodSeconds = kPeriodMs / 1000.0; // the grid the capture and the tuning reads share
 // The tuning is read this long before each period begins, time enough for a read of the device:
 // a read at every period, not every few milliseconds, spares the platform's server the load that
 // no real device puts on it.
 constexpr int kTuningReadLeadMs = 3;
-constexpr size_t kPeriodsKept = 400;
 // A live source is stamped with the stream time of its capture plus a stream offset, as a graph
 // that synchronises live sources gives it (IAMPushSource): its latency, the length of a buffer,
 // and this much for the renderer to play the stream from, as the platform's renderer keeps for a
@@ -180,8 +179,8 @@ class SimSource final : public FilterBase
     size_t PinCount() const override { return 1; }
     PinBase& PinAt(size_t) override { return m_pin; }
 
-    // One captured period: the tone it holds and when that was read.
-    struct Period
+    // A tuning the device heard: the tone, and when it was read.
+    struct Tuning
     {
         int toneHz;
         double read;
@@ -190,10 +189,12 @@ class SimSource final : public FilterBase
     // Every change to Paused or Running goes through here; Stop ends the threads too.
     HRESULT ChangeState(FILTER_STATE state, REFERENCE_TIME start);
     void Tune();
-    void Capture();
     void Deliver();
-    // Waits for period `index` of run `run`; false when the source stops or runs anew meanwhile.
-    bool WaitForPeriod(long long index, unsigned run, Period& period);
+    // Waits until `seconds` of the performance counter have come while run `run` runs; false when
+    // the source stops, pauses or runs anew first.
+    bool CapturedBy(double seconds, unsigned run);
+    // What the device heard at `seconds`; older tunings than that are forgotten.
+    Tuning HeardAt(double seconds);
 
     SimPin m_pin;
     ComPtr<IMemInputPin> m_input;
@@ -205,12 +206,14 @@ class SimSource final : public FilterBase
     //   time under m_stateChange, held for the whole change, Stop's join of the threads included:
     //   no change starts or looks at the threads while another starts or ends them, and the
     //   transport (m_input, m_allocator) cannot go while a thread that uses it still runs.
-    // - Three threads run from the first change out of Stopped to the Stop that joins them: the
-    //   device's tuning, read before each period; its capture, which takes the tuning once a period
-    //   while running; and the delivery, which fills each buffer from the captured periods and
-    //   hands it on once all of them are captured. They share everything below with the changes under m_lock, woken
-    //   through m_wake, and never take m_stateChange, so that a Stop can wait for them. Pause never waits for them: the
-    //   delivery may be blocked in a paused renderer.
+    // - Two threads run from the first change out of Stopped to the Stop that joins them: the
+    //   device's tuning, read before each period, and the delivery, which fills each buffer with
+    //   the tuning heard at the start of each of its periods and hands it on once the last of them
+    //   has passed in real time. The capture itself is the device's and needs no thread: a period
+    //   is captured when its time has passed. They share everything below with the changes under
+    //   m_lock, are woken from a Pause through m_wake, and never take m_stateChange, so that a Stop
+    //   can wait for them. Pause never waits for them: the delivery may be blocked in a paused
+    //   renderer.
     // - Each change into Running starts a new run: capture starts again from that moment, and
     //   nothing of a run before is handed on.
     // - The object goes with its last Release, stopped first by its destructor; nothing else holds
@@ -220,16 +223,12 @@ class SimSource final : public FilterBase
     std::condition_variable m_wake;
     bool m_stopping = false;
     unsigned m_run = 0;
-    REFERENCE_TIME m_streamStart = 0;    // of the run: what the graph gave Run
     REFERENCE_TIME m_runStartStream = 0; // stream time the run's capture began,
     bool m_runStamped = false;           // once known from the graph's clock
     ComPtr<IReferenceClock> m_clock;
-    std::deque<Period> m_periods;
-    long long m_firstPeriod = 0; // index of m_periods.front() in the run
-    double m_periodsFrom = 0;    // when the run's first period began
-    Period m_tuned = {-1, 0};    // what the device last heard, and since when
+    double m_periodsFrom = 0;   // when the run's first period began
+    std::deque<Tuning> m_heard; // each change of what the device heard, the last one since
     std::thread m_tuning;
-    std::thread m_capture;
     std::thread m_delivery;
 };
 
@@ -390,7 +389,7 @@ HRESULT SimSource::DropTransport()
 {
     std::lock_guard<std::mutex> change(m_stateChange);
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_state != State_Stopped || m_tuning.joinable() || m_capture.joinable() || m_delivery.joinable())
+    if (m_state != State_Stopped || m_tuning.joinable() || m_delivery.joinable())
         return VFW_E_NOT_STOPPED;
     m_input.Reset();
     m_allocator.Reset();
@@ -402,16 +401,14 @@ HRESULT SimSource::ChangeState(FILTER_STATE state, REFERENCE_TIME start)
 {
     std::lock_guard<std::mutex> change(m_stateChange);
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_state == State_Stopped && m_allocator && !m_tuning.joinable() && !m_capture.joinable() &&
-        !m_delivery.joinable())
+    if (m_state == State_Stopped && m_allocator && !m_tuning.joinable() && !m_delivery.joinable())
     {
         (void)m_allocator->Commit(); // a failure shows as a failed GetBuffer in the delivery
         m_stopping = false;
-        m_tuned = {ReadReceiverAudio().toneHz, Seconds()}; // what the first period holds
+        m_heard = {{ReadReceiverAudio().toneHz, Seconds()}}; // what the first period holds
         try
         {
             m_tuning = std::thread([this] { Tune(); });
-            m_capture = std::thread([this] { Capture(); });
             m_delivery = std::thread([this] { Deliver(); });
         }
         catch (const std::exception&) // no thread to be had (std::system_error, std::bad_alloc)
@@ -424,10 +421,10 @@ HRESULT SimSource::ChangeState(FILTER_STATE state, REFERENCE_TIME start)
     if (state == State_Running && m_state != State_Running)
     {
         ++m_run;
-        m_streamStart = start;
-        m_runStamped = false;
-        m_periods.clear();
-        m_firstPeriod = 0;
+        m_periodsFrom = Seconds();
+        REFERENCE_TIME now = 0;
+        m_runStamped = m_clock && SUCCEEDED(m_clock->GetTime(&now));
+        m_runStartStream = now - start;
     }
     m_state = state;
     m_wake.notify_all();
@@ -448,8 +445,6 @@ STDMETHODIMP SimSource::Stop()
         (void)m_allocator->Decommit();
     if (m_tuning.joinable())
         m_tuning.join();
-    if (m_capture.joinable())
-        m_capture.join();
     if (m_delivery.joinable())
         m_delivery.join();
     std::lock_guard<std::mutex> guard(m_lock);
@@ -459,79 +454,63 @@ STDMETHODIMP SimSource::Stop()
 
 // The receiver's tuning as the device hears it, read just before each period of the capture
 // begins and apart from it: a read that waits behind the player's own exchanges must not hold the
-// capture's clock back.
+// delivery back. Like the delivery's wait for a period, it sleeps rather than waits on an object:
+// a timed wait goes through the prefix's server and shares every hold-up of it.
 void SimSource::Tune()
 {
     constexpr double lead = kTuningReadLeadMs / 1000.0;
-    std::unique_lock<std::mutex> lock(m_lock);
-    while (!m_stopping)
-    {
-        lock.unlock();
-        const int toneHz = ReadReceiverAudio().toneHz;
-        lock.lock();
-        if (toneHz != m_tuned.toneHz)
-            m_tuned = {toneHz, Seconds()};
-        const double now = Seconds();
-        const double next =
-            m_periodsFrom + std::ceil((now + lead - m_periodsFrom) / kPeriodSeconds) * kPeriodSeconds - lead;
-        m_wake.wait_for(lock, std::chrono::duration<double>(next - now), [&] { return m_stopping; });
-    }
-}
-
-// The device: while running, the tuning heard at the start of each period is what that period
-// holds, and the period counts as captured once it has passed in real time.
-void SimSource::Capture()
-{
-    unsigned run = 0;
-    long long next = 0;
-    Period period = {};
-    std::unique_lock<std::mutex> lock(m_lock);
     for (;;)
     {
-        m_wake.wait(lock, [&] { return m_stopping || m_state == State_Running; });
-        if (m_stopping)
-            return;
-        if (run != m_run)
+        const int toneHz = ReadReceiverAudio().toneHz;
+        const double now = Seconds();
+        double next = 0;
         {
-            run = m_run;
-            m_periodsFrom = Seconds();
-            next = 0;
-            REFERENCE_TIME now = 0;
-            m_runStamped = m_clock && SUCCEEDED(m_clock->GetTime(&now));
-            m_runStartStream = now - m_streamStart;
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (m_stopping)
+                return;
+            if (toneHz != m_heard.back().toneHz)
+            {
+                m_heard.push_back({toneHz, now});
+                if (m_heard.size() > kPeriodsKept) // a delivery held that long has lost those periods
+                    m_heard.pop_front();
+            }
+            next = m_periodsFrom + std::ceil((now + lead - m_periodsFrom) / kPeriodSeconds) * kPeriodSeconds - lead;
         }
-        else
-        {
-            m_periods.push_back(period);
-            if (m_periods.size() > kPeriodsKept)
-                m_periods.pop_front(), ++m_firstPeriod;
-            m_wake.notify_all();
-        }
-        period = m_tuned;
-        lock.unlock();
-        const double due = m_periodsFrom + static_cast<double>(++next) * kPeriodSeconds;
-        const double left = due - Seconds();
-        if (left > 0)
-            ::Sleep(static_cast<DWORD>(std::ceil(left * 1000)));
-        lock.lock();
+        ::Sleep(static_cast<DWORD>(std::ceil(std::max(next - now, 0.0) * 1000)));
     }
 }
 
-bool SimSource::WaitForPeriod(long long index, unsigned run, Period& period)
+bool SimSource::CapturedBy(double seconds, unsigned run)
 {
-    std::unique_lock<std::mutex> lock(m_lock);
-    m_wake.wait(
-        lock,
-        [&] { return m_stopping || m_run != run || index < m_firstPeriod + static_cast<long long>(m_periods.size()); });
-    if (m_stopping || m_run != run || index < m_firstPeriod)
-        return false;
-    period = m_periods[static_cast<size_t>(index - m_firstPeriod)];
-    return true;
+    for (;;)
+    {
+        const double left = seconds - Seconds();
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (m_stopping || m_run != run)
+                return false;
+            if (left <= 0)
+                return true;
+            if (m_state != State_Running)
+                return false;
+        }
+        // A period at most, so that a Stop is seen within one.
+        ::Sleep(static_cast<DWORD>(std::ceil(std::min(left, kPeriodSeconds) * 1000)));
+    }
+}
+
+SimSource::Tuning SimSource::HeardAt(double seconds)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    while (m_heard.size() > 1 && m_heard[1].read <= seconds)
+        m_heard.pop_front();
+    return m_heard.front();
 }
 
 // Each buffer covers the next frames of the run and is handed on once the period of its last
-// frame is captured, stamped with the stream time its capture began and the stream offset. A run whose periods were
-// lost before they could be handed on goes on from the oldest kept, marked as a discontinuity.
+// frame is captured, stamped with the stream time its capture began and the stream offset. A run
+// whose periods were lost before they could be handed on goes on from the oldest kept, marked as a
+// discontinuity.
 void SimSource::Deliver()
 {
     (void)::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -539,6 +518,7 @@ void SimSource::Deliver()
     double phase = 0;
     int lastTone = -1;
     unsigned run = 0;
+    double from = 0;     // when the run's first period began
     long long frame = 0; // the run's next frame to hand on
     for (;;)
     {
@@ -548,7 +528,7 @@ void SimSource::Deliver()
             if (m_stopping)
                 break;
             if (run != m_run)
-                run = m_run, frame = 0;
+                run = m_run, from = m_periodsFrom, frame = 0;
         }
         ComPtr<IMediaSample> sample;
         BYTE* data = nullptr;
@@ -556,30 +536,31 @@ void SimSource::Deliver()
             FAILED(sample->GetPointer(&data)) || !data)
             break;
         const long long count = sample->GetSize() / kBytesPerFrame; // never more than the allocator granted
+        const long long oldestKept =
+            static_cast<long long>((Seconds() - from) / kPeriodSeconds) - static_cast<long long>(kPeriodsKept);
+        const bool lost = frame / periodFrames < oldestKept; // the device's buffer overran
+        if (lost)
+            frame = oldestKept * periodFrames;
+        const long long periodsToLast = (frame + count - 1) / periodFrames + 1;
+        if (!CapturedBy(from + static_cast<double>(periodsToLast) * kPeriodSeconds, run))
+            continue; // stopped, paused or run anew: nothing of this run is handed on
         auto* frames = reinterpret_cast<short*>(data);
-        Period period = {};
+        Tuning tuning = {};
         double changeRead = 0;
         int changedTo = -1;
-        bool whole = true, lost = false;
-        for (long long i = 0; i < count && whole; ++i)
+        for (long long i = 0; i < count; ++i)
         {
             if (i == 0 || (frame + i) % periodFrames == 0)
             {
-                {
-                    std::lock_guard<std::mutex> guard(m_lock);
-                    if (run == m_run && (frame + i) / periodFrames < m_firstPeriod)
-                        frame = m_firstPeriod * periodFrames - i, lost = true; // overrun
-                }
-                whole = WaitForPeriod((frame + i) / periodFrames, run, period);
-                if (period.toneHz != lastTone && whole)
-                    changedTo = lastTone = period.toneHz, changeRead = period.read;
+                const long long index = (frame + i) / periodFrames; // of the period the frame is in
+                tuning = HeardAt(from + static_cast<double>(index) * kPeriodSeconds);
+                if (tuning.toneHz != lastTone)
+                    changedTo = lastTone = tuning.toneHz, changeRead = tuning.read;
             }
-            const short value = period.toneHz > 0 ? static_cast<short>(kAmplitude * std::sin(phase)) : short{0};
+            const short value = tuning.toneHz > 0 ? static_cast<short>(kAmplitude * std::sin(phase)) : short{0};
             frames[2 * i] = frames[2 * i + 1] = value;
-            phase = std::fmod(phase + kTwoPi * period.toneHz / m_rate, kTwoPi);
+            phase = std::fmod(phase + kTwoPi * tuning.toneHz / m_rate, kTwoPi);
         }
-        if (!whole)
-            continue; // stopped, or run anew: nothing of this run is handed on
         REFERENCE_TIME start = 0, stop = 0;
         bool stamped = false;
         {
