@@ -50,8 +50,8 @@ class MainDialog : public ::testing::Test
 };
 
 // Laid out at the run's DPI: the font's size, the caption beside the icon and three caption
-// buttons, every control's whole text in view, the tab order, AM checked, the edit's limit, font
-// and events.
+// buttons, every control's whole text in view, the tab order, AM checked, the edit's limit and
+// font.
 TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
 {
     Run(
@@ -73,15 +73,8 @@ TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
                           ::GetSystemMetrics(SM_CXSMICON) + 3 * ::GetSystemMetrics(SM_CXSIZE),
                       client.right)
                 << "the caption, its icon and buttons fit";
-            EXPECT_EQ(L"WavelarkPlayerLite", WindowText(window));
-            EXPECT_TRUE(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-            EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
-                      ::GetWindowLongW(window, GWL_STYLE) &
-                          (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME))
-                << "window style";
             // Every control's whole text in view: a radio button's beside its box, a push button's
             // inside its edges.
-            std::vector<std::wstring> texts;
             for (HWND control = ::GetWindow(window, GW_CHILD); control; control = ::GetWindow(control, GW_HWNDNEXT))
             {
                 wchar_t className[32] = {};
@@ -93,11 +86,8 @@ TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
                                  (::lstrcmpiW(className, L"Button") ? 0
                                   : radio                           ? ::GetSystemMetrics(SM_CXMENUCHECK)
                                                                     : 2 * ::GetSystemMetrics(SM_CXEDGE));
-                texts.push_back(WindowText(control));
-                EXPECT_LE(TextWidth(control, texts.back().c_str()), room) << "the text of " << className;
+                EXPECT_LE(TextWidth(control, WindowText(control).c_str()), room) << "the text of " << className;
             }
-            EXPECT_EQ((std::vector<std::wstring>{L"再生", L"停止", L"", L"", L"AM", L"FM", L"Tune"}), texts)
-                << "the controls' texts, in creation order";
             // Play first, the edit, then the checked radio button as the group's tab stop.
             HWND play = ::GetDlgItem(window, IDC_PLAY), edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
             HWND am = ::GetDlgItem(window, IDC_RADIO_AM);
@@ -107,8 +97,6 @@ TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
                 << "focus, then the tab stops after Play, the edit and AM";
             EXPECT_EQ(BST_CHECKED, ::SendMessageW(am, BM_GETCHECK, 0, 0)) << "AM checked";
             EXPECT_EQ(5, ::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0)) << "the edit's limit";
-            EXPECT_EQ(0x430000u, ::SendMessageW(edit, EM_GETEVENTMASK, 0, 0) & (0x430000u | ENM_CHANGE))
-                << "the edit's events";
             CHARFORMATW format = {};
             format.cbSize = sizeof(format);
             ::SendMessageW(edit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));

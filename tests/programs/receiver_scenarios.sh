@@ -75,8 +75,7 @@ row()
         part=${actions%%[|!]*}
         shown+=$(probe "$part")"${actions:${#part}:1}"
         if [ "${actions:${#part}:1}" = "!" ]; then
-            run "$tools/wavelark_receiver.exe" remove
-            pulled=yes
+            run "$tools/wavelark_receiver.exe" remove && pulled=yes
         else
             timeout 60 "$root/tools/wine-run" "$player" >/dev/null 2>&1 || { echo "FAIL: $name: the second start did not end" && status=1; }
         fi
@@ -89,23 +88,11 @@ row()
     # The receiver back in place: a receiver installed again starts afresh, with an empty log.
     [ "$settings" != removed ] && [ -z "$pulled" ] || run "$tools/wavelark_receiver.exe" install "$inf"
     run "$tools/wavelark_receiver.exe" log | tr -d '\r' >"$work/received"
-    if [ -n "${device:-}" ]; then
-        run "$tools/wavelark_receiver.exe" remove "$device"
-        run "$tools/wavelark_receiver.exe" install "$inf"
-    fi
-    if [ -f "$work/slow" ]; then
-        rm -f "$work/slow"
-        status=1
-    fi
-    if [ "$shown" != "$want" ]; then
-        echo "FAIL: $name: shows '$shown', not '$want'"
-        status=1
-    fi
-    if ! reports "$@" | diff -u - "$work/received" >"$work/diff"; then
-        echo "FAIL: $name: the receiver received otherwise:"
-        cat "$work/diff"
-        status=1
-    fi
+    [ -z "${device:-}" ] || { run "$tools/wavelark_receiver.exe" remove "$device" && run "$tools/wavelark_receiver.exe" install "$inf"; }
+    [ ! -f "$work/slow" ] || { rm -f "$work/slow" && status=1; }
+    [ "$shown" = "$want" ] || { echo "FAIL: $name: shows '$shown', not '$want'" && status=1; }
+    reports "$@" | diff -u - "$work/received" >"$work/diff" ||
+        { echo "FAIL: $name: the receiver received otherwise:" && cat "$work/diff" && status=1; }
     # The sound library's complaints about devices and plug-ins the machine lacks are left out.
     grep -v '^ALSA lib ' "$work/stderr" >"$work/said" || true
     [ ! -s "$work/said" ] || { echo "$name: the error streams said:" && sed 's/^/    /' "$work/said"; }

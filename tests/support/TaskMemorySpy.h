@@ -4,8 +4,7 @@
 
 #include <objidl.h>
 
-#include <mutex>
-#include <set>
+#include <atomic>
 
 class TaskMemorySpy final : public IMallocSpy
 {
@@ -20,11 +19,7 @@ class TaskMemorySpy final : public IMallocSpy
     TaskMemorySpy& operator=(const TaskMemorySpy&) = delete;
 
     bool Registered() const { return m_registered; }
-    size_t Outstanding()
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_blocks.size();
-    }
+    long Outstanding() const { return m_outstanding; }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
@@ -36,20 +31,9 @@ class TaskMemorySpy final : public IMallocSpy
     STDMETHODIMP_(ULONG) Release() override { return 1; }
 
     STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-    STDMETHODIMP_(void*) PostAlloc(void* block) override
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (block)
-            m_blocks.insert(block);
-        return block;
-    }
-    // Blocks from before the spy came are not its business.
-    STDMETHODIMP_(void*) PreFree(void* block, BOOL) override
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_blocks.erase(block);
-        return block;
-    }
+    STDMETHODIMP_(void*) PostAlloc(void* block) override { return m_outstanding += block != nullptr, block; }
+    // Blocks from before the spy came are not its business: the platform says which are its.
+    STDMETHODIMP_(void*) PreFree(void* block, BOOL spied) override { return m_outstanding -= spied != FALSE, block; }
     STDMETHODIMP_(void) PostFree(BOOL) override {}
     // Nothing it watches reallocates.
     STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** moved, BOOL) override
@@ -66,6 +50,5 @@ class TaskMemorySpy final : public IMallocSpy
 
   private:
     bool m_registered;
-    std::mutex m_lock;
-    std::set<void*> m_blocks;
+    std::atomic<long> m_outstanding = 0; // the platform's other threads allocate too
 };

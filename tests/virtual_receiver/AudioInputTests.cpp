@@ -57,15 +57,9 @@ struct Input
             FAILED(pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid())) ||
             FAILED(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid())))
             return;
-        AM_MEDIA_TYPE type = {MEDIATYPE_Audio,
-                              MEDIASUBTYPE_PCM,
-                              TRUE,
-                              FALSE,
-                              4,
-                              FORMAT_WaveFormatEx,
-                              nullptr,
-                              sizeof(WAVEFORMATEX),
-                              reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(format))};
+        BYTE* block = reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEX*>(format));
+        AM_MEDIA_TYPE type = {MEDIATYPE_Audio, MEDIASUBTYPE_PCM,     TRUE, FALSE, 4, FORMAT_WaveFormatEx,
+                              nullptr,         sizeof(WAVEFORMATEX), block};
         formatSet = format ? config->SetFormat(&type) : S_OK;
         ready = (!suggested || SUCCEEDED(negotiation->SuggestAllocatorProperties(&*suggested))) &&
                 SUCCEEDED(pin->Connect(sinkPin.Get(), nullptr)) &&
@@ -127,14 +121,10 @@ TEST(AudioInput, ConnectsWithTheBuffersAndFormatAskedBeforehand)
 {
     const WAVEFORMATEX at48k = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0},
                        at22k = {WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0};
-    const struct
-    {
-        const char* name;
-        const WAVEFORMATEX* format; // set before connecting
-        std::optional<ALLOCATOR_PROPERTIES> suggested;
-        WORD rateTens;
-        long count, size;
-    } cases[] = {
+    // The row's name; the format set before connecting; the buffers suggested; the connection's
+    // rate / 10, the buffer count and size.
+    using Case = std::tuple<const char*, const WAVEFORMATEX*, std::optional<ALLOCATOR_PROPERTIES>, WORD, long, long>;
+    const Case cases[] = {
         {"nothing asked", nullptr, std::nullopt, 4410, 4, 88200},
         {"-1 is the default", nullptr, ALLOCATOR_PROPERTIES{-1, -1, -1, -1}, 4410, 4, 88200},
         {"0 is the default", nullptr, ALLOCATOR_PROPERTIES{0, 0, 0, 0}, 4410, 4, 88200},
@@ -143,21 +133,22 @@ TEST(AudioInput, ConnectsWithTheBuffersAndFormatAskedBeforehand)
         {"48 kHz, its default", &at48k, std::nullopt, 4800, 4, 96000},
         {"a rate it does not offer stays 44.1 kHz", &at22k, std::nullopt, 4410, 4, 88200},
     };
-    for (const auto& c : cases)
+    for (const auto& [name, format, suggested, rateTens, count, size] : cases)
     {
-        SCOPED_TRACE(c.name);
-        Input input(c.format, c.suggested);
+        SCOPED_TRACE(name);
+        Input input(format, suggested);
         ASSERT_TRUE(input.ready);
-        EXPECT_EQ(c.format == &at22k ? VFW_E_INVALIDMEDIATYPE : S_OK, input.formatSet);
+        EXPECT_EQ(format == &at22k ? VFW_E_INVALIDMEDIATYPE : S_OK, input.formatSet);
         ALLOCATOR_PROPERTIES actual = {};
         ASSERT_HRESULT_SUCCEEDED(input.negotiation->GetAllocatorProperties(&actual));
-        EXPECT_EQ(std::make_tuple(c.rateTens, c.count, c.size),
+        EXPECT_EQ(std::make_tuple(rateTens, count, size),
                   std::make_tuple(input.Rate(), actual.cBuffers, actual.cbBuffer))
             << "the connection's rate / 10, the buffer count and size";
         EXPECT_EQ(VFW_E_ALREADY_CONNECTED, input.negotiation->SuggestAllocatorProperties(&actual));
-        int count = 0, size = 0;
-        EXPECT_EQ(S_OK, input.config->GetNumberOfCapabilities(&count, &size));
-        EXPECT_EQ(std::make_pair(2, static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS))), std::make_pair(count, size))
+        int capabilities = 0, capsSize = 0;
+        EXPECT_EQ(S_OK, input.config->GetNumberOfCapabilities(&capabilities, &capsSize));
+        EXPECT_EQ(std::make_pair(2, static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS))),
+                  std::make_pair(capabilities, capsSize))
             << "capabilities, their size";
     }
 }

@@ -10,14 +10,9 @@ namespace
 using Bytes = std::vector<RcByte>;
 constexpr RcStamp kMs = 10000; // 100 ns units
 
-// The answers a receiver owes after `reports` (one per millisecond), taken at `takeAt` ms.
-struct Received
-{
-    std::vector<Bytes> answers;
-    unsigned long received;
-    int answering;
-    int refused; // writes refused
-};
+// The answers a receiver owes after `reports` (one per millisecond), taken at `takeAt` ms; how
+// many reports it logged; whether it answers; how many writes it refused.
+using Received = std::tuple<std::vector<Bytes>, unsigned long, int, int>;
 
 Received Receive(WireFault fault, unsigned short value, const std::vector<Bytes>& reports, RcStamp takeAt)
 {
@@ -26,12 +21,12 @@ Received Receive(WireFault fault, unsigned short value, const std::vector<Bytes>
     Received run = {{}, 0, 0, 0};
     RcStamp now = 0;
     for (const Bytes& report : reports)
-        run.refused += !RcReceive(&core, report.data(), static_cast<unsigned>(report.size()), now += kMs);
+        std::get<3>(run) += !RcReceive(&core, report.data(), static_cast<unsigned>(report.size()), now += kMs);
     Bytes answer(kWireDataBytes);
     while (RcTakeAnswer(&core, answer.data(), takeAt * kMs))
-        run.answers.push_back(answer);
-    run.received = core.received;
-    run.answering = RcAnswering(&core);
+        std::get<0>(run).push_back(answer);
+    std::get<1>(run) = core.received;
+    std::get<2>(run) = RcAnswering(&core);
     return run;
 }
 
@@ -40,38 +35,33 @@ TEST(ReceiverCore, AnswersRefusesAndLogsAsItsFaultSays)
 {
     const Bytes tuneAm = {0xC0, 0x12, 0x03, 0xCC, 0, 0}, query = {0x80, 0, 0, 0, 0, 0};
     const Bytes am522 = {0, 0x12, 0x03, 0xCC, 0, 0}, fm879 = {0, 0x02, 0x1E, 0xD0, 0, 0};
-    const struct
-    {
-        const char* name;
-        WireFault fault;
-        unsigned short value;
-        std::vector<Bytes> reports;
-        RcStamp takeAt; // ms
-        std::vector<Bytes> answers;
-        unsigned long received;
-        int answering, refused;
-    } rows[] = {
-        {"a query answers its moment's tuning", kWireFaultNone, 0, {query, tuneAm, query}, 3, {fm879, am522}, 3, 1, 0},
-        {"a short command retunes nothing", kWireFaultNone, 0, {{0xC0, 0x12}, query}, 2, {fm879}, 2, 1, 0},
-        {"silent owes nothing", kWireFaultSilent, 0, {query}, 1, {}, 1, 0, 0},
-        {"refused writes are not logged", kWireFaultWriteFails, 0, {tuneAm, query}, 2, {}, 0, 1, 2},
-        {"unplugged after one answer", kWireFaultUnplugAfter, 1, {query, query}, 2, {fm879}, 1, 0, 1},
-        {"status byte", kWireFaultStatus, 1, {query}, 1, {{1, 0x02, 0x1E, 0xD0, 0, 0}}, 1, 1, 0},
-        {"band byte", kWireFaultBand, 0x55, {query}, 1, {{0, 0x55, 0x1E, 0xD0, 0, 0}}, 1, 1, 0},
-        {"late: not before its time", kWireFaultLate, 1500, {query}, 1500, {}, 1, 1, 0},
-        {"late: at its time", kWireFaultLate, 1500, {query}, 1501, {fm879}, 1, 1, 0},
-        {"an unknown fault is none", kWireFaultCount, 0, {query}, 1, {fm879}, 1, 1, 0},
-        {"seventeen queries owe the newest sixteen", kWireFaultNone, 0, std::vector<Bytes>(17, query), 17,
-         std::vector<Bytes>(16, fm879), 17, 1, 0},
+    // The row's name, the fault and its value, the reports, when the answers are taken (ms), and
+    // what the receiver then owes.
+    const std::tuple<const char*, WireFault, unsigned short, std::vector<Bytes>, RcStamp, Received> rows[] = {
+        {"a query answers its moment's tuning",
+         kWireFaultNone,
+         0,
+         {query, tuneAm, query},
+         3,
+         {{fm879, am522}, 3, 1, 0}},
+        {"a short command retunes nothing", kWireFaultNone, 0, {{0xC0, 0x12}, query}, 2, {{fm879}, 2, 1, 0}},
+        {"silent owes nothing", kWireFaultSilent, 0, {query}, 1, {{}, 1, 0, 0}},
+        {"refused writes are not logged", kWireFaultWriteFails, 0, {tuneAm, query}, 2, {{}, 0, 1, 2}},
+        {"unplugged after one answer", kWireFaultUnplugAfter, 1, {query, query}, 2, {{fm879}, 1, 0, 1}},
+        {"status byte", kWireFaultStatus, 1, {query}, 1, {{{1, 0x02, 0x1E, 0xD0, 0, 0}}, 1, 1, 0}},
+        {"band byte", kWireFaultBand, 0x55, {query}, 1, {{{0, 0x55, 0x1E, 0xD0, 0, 0}}, 1, 1, 0}},
+        {"late: not before its time", kWireFaultLate, 1500, {query}, 1500, {{}, 1, 1, 0}},
+        {"late: at its time", kWireFaultLate, 1500, {query}, 1501, {{fm879}, 1, 1, 0}},
+        {"an unknown fault is none", kWireFaultCount, 0, {query}, 1, {{fm879}, 1, 1, 0}},
+        {"seventeen queries owe the newest sixteen",
+         kWireFaultNone,
+         0,
+         std::vector<Bytes>(17, query),
+         17,
+         {std::vector<Bytes>(16, fm879), 17, 1, 0}},
     };
-    for (const auto& row : rows)
-    {
-        const Received run = Receive(row.fault, row.value, row.reports, row.takeAt);
-        EXPECT_EQ(row.answers, run.answers) << row.name << ": answers";
-        EXPECT_EQ(std::make_tuple(row.received, row.answering, row.refused),
-                  std::make_tuple(run.received, run.answering, run.refused))
-            << row.name << ": received, answering, refused";
-    }
+    for (const auto& [name, fault, value, reports, takeAt, owed] : rows)
+        EXPECT_EQ(owed, Receive(fault, value, reports, takeAt)) << name << ": answers, received, answering, refused";
 }
 
 // The tone follows what a control-report read says, and is silence when it cannot say.
