@@ -75,6 +75,7 @@ TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
                 << "the caption, its icon and buttons fit";
             // Every control's whole text in view: a radio button's beside its box, a push button's
             // inside its edges.
+            std::vector<std::wstring> texts;
             for (HWND control = ::GetWindow(window, GW_CHILD); control; control = ::GetWindow(control, GW_HWNDNEXT))
             {
                 wchar_t className[32] = {};
@@ -86,8 +87,11 @@ TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
                                  (::lstrcmpiW(className, L"Button") ? 0
                                   : radio                           ? ::GetSystemMetrics(SM_CXMENUCHECK)
                                                                     : 2 * ::GetSystemMetrics(SM_CXEDGE));
-                EXPECT_LE(TextWidth(control, WindowText(control).c_str()), room) << "the text of " << className;
+                texts.push_back(WindowText(control));
+                EXPECT_LE(TextWidth(control, texts.back().c_str()), room) << "the text of " << className;
             }
+            EXPECT_EQ((std::vector<std::wstring>{L"再生", L"停止", L"", L"", L"AM", L"FM", L"Tune"}), texts)
+                << "the controls' texts, in creation order";
             // Play first, the edit, then the checked radio button as the group's tab stop.
             HWND play = ::GetDlgItem(window, IDC_PLAY), edit = ::GetDlgItem(window, IDC_FREQ_EDIT);
             HWND am = ::GetDlgItem(window, IDC_RADIO_AM);

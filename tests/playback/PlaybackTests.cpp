@@ -252,31 +252,6 @@ TEST_F(Playback, WithoutAWholeSmartTeeNothingIsRendered)
     }
 }
 
-// Closed from its system menu while playing, the dialog ends; once it is gone nothing of the
-// receiver's input is left running: the audio server holds no source any more.
-TEST_F(Playback, CloseWhilePlayingLeavesNothingRunning)
-{
-    {
-        PlayerDialog dialog;
-        RunModal(dialog,
-                 [&](HWND window)
-                 {
-                     ASSERT_EQ(LoadState::Loaded, dialog.m_loadState);
-                     ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_PLAY, BN_CLICKED), 0);
-                     EXPECT_TRUE(WaitUntil([&] { return dialog.GetGraphState() == State_Running; }));
-                     ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-                     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }));
-                 });
-    }
-    HMODULE server = ::GetModuleHandleW(L"wavelark_audio.dll");
-    ASSERT_NE(nullptr, server) << "the receiver's input was the audio server's";
-    // Through void*: a FARPROC is not the function's own type.
-    const auto canUnload =
-        reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(server, "DllCanUnloadNow")));
-    ASSERT_NE(nullptr, canUnload);
-    EXPECT_EQ(S_OK, canUnload());
-}
-
 // Up to four bytes under "AUDIO" are another program's number whatever their type; the player
 // raises it to what the speakers need and never lowers it, and counts a longer value as 0.
 TEST_F(Playback, TheDecoderSettingFollowsTheSpeakerConfiguration)

@@ -18,6 +18,7 @@
 // with the audio source's 50 ms buffers, and each prints "ACTION SECONDS" as it is sent: the
 // performance counter, which Wine takes from the monotonic clock other programs read too.
 #include "res/resource.h"
+#include "virtual_receiver/audio/SimAudioSource.h"
 
 #include <windows.h>
 
@@ -126,19 +127,9 @@ std::string Shown(HWND dialog)
     char text[64] = {};
     ::SendMessageA(::GetDlgItem(dialog, IDC_FREQ_EDIT), WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
     const bool fm = ::IsDlgButtonChecked(dialog, IDC_RADIO_FM), am = ::IsDlgButtonChecked(dialog, IDC_RADIO_AM);
-    return std::string(text) +
-           (fm   ? " FM"
-            : am ? " AM"
-                 : " -") +
-           (::IsWindowVisible(dialog) ? "" : " hidden") + (::IsIconic(dialog) ? " minimised" : "");
-}
-
-double Seconds()
-{
-    LARGE_INTEGER now, frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+    const char* const band = fm ? " FM" : am ? " AM" : " -";
+    return text + std::string(band) + (::IsWindowVisible(dialog) ? "" : " hidden") +
+           (::IsIconic(dialog) ? " minimised" : "");
 }
 } // namespace
 

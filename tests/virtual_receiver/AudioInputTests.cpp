@@ -18,14 +18,6 @@
 
 namespace
 {
-double Now()
-{
-    LARGE_INTEGER now, frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 struct Arrival
 {
     double at; // seconds of the performance counter
@@ -44,7 +36,7 @@ struct Input
         FakePin in = {L"In", PINDIR_INPUT, {{MEDIATYPE_Audio, GUID_NULL}}};
         in.receive = [this](IMediaSample* sample)
         {
-            Arrival arrival = {Now(), sample->GetActualDataLength(), -1, -1};
+            Arrival arrival = {Seconds(), sample->GetActualDataLength(), -1, -1};
             (void)sample->GetTime(&arrival.start, &arrival.stop);
             std::lock_guard<std::mutex> guard(lock);
             arrivals.push_back(arrival);
@@ -168,7 +160,7 @@ TEST(AudioInput, HandsOverOnlyWhatItHasCapturedAndNothingAfterStop)
         (void)input.Arrivals(true);
         REFERENCE_TIME streamStart = 0;
         ASSERT_HRESULT_SUCCEEDED(input.clock->GetTime(&streamStart));
-        const double started = Now();
+        const double started = Seconds();
         ASSERT_HRESULT_SUCCEEDED(input.source->Run(streamStart));
         EXPECT_TRUE(WaitUntil([&] { return input.Arrivals().size() >= 5; }));
         const std::vector<Arrival> arrivals = input.Arrivals();

@@ -84,15 +84,6 @@ size_t FormatIndexOf(const AM_MEDIA_TYPE& type, size_t fallback)
     return type.formattype == GUID_NULL || type.formattype == FORMAT_WaveFormatEx ? fallback : kFormatCount;
 }
 
-// Seconds of the performance counter, the clock every process and the device's log read.
-double Seconds()
-{
-    LARGE_INTEGER now, frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // For the latency benchmark: where a change of tone was read and handed over, when
 // WAVELARK_AUDIO_LOG names a file.
 void LogToneChange(int toneHz, double read, double delivered)

@@ -13,5 +13,15 @@ inline constexpr CLSID CLSID_SimAudioSource = {
 
 inline constexpr wchar_t kSimAudioName[] = L"WaveLARK USB Audio";
 
+// Seconds of the performance counter: the clock the source stamps its log with, and the one
+// every process that is compared with that log must read.
+inline double Seconds()
+{
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 // A new source whose count is 1; it throws std::bad_alloc when out of memory.
 IBaseFilter* NewSimAudioSource();
