@@ -18,16 +18,14 @@ Received Receive(WireFault fault, unsigned short value, const std::vector<Bytes>
 {
     static ReceiverCore core; // larger than a test's stack likes
     RcStart(&core, kWireBandFm, 0x1ED0, fault, value);
-    Received run = {{}, 0, 0, 0};
+    std::vector<Bytes> answers;
+    int refused = 0;
     RcStamp now = 0;
     for (const Bytes& report : reports)
-        std::get<3>(run) += !RcReceive(&core, report.data(), static_cast<unsigned>(report.size()), now += kMs);
-    Bytes answer(kWireDataBytes);
-    while (RcTakeAnswer(&core, answer.data(), takeAt * kMs))
-        std::get<0>(run).push_back(answer);
-    std::get<1>(run) = core.received;
-    std::get<2>(run) = RcAnswering(&core);
-    return run;
+        refused += !RcReceive(&core, report.data(), static_cast<unsigned>(report.size()), now += kMs);
+    for (Bytes answer(kWireDataBytes); RcTakeAnswer(&core, answer.data(), takeAt * kMs);)
+        answers.push_back(answer);
+    return {answers, core.received, RcAnswering(&core), refused};
 }
 
 // What the receiver answers, refuses and logs for each fault, and when a late answer falls due.
@@ -35,15 +33,11 @@ TEST(ReceiverCore, AnswersRefusesAndLogsAsItsFaultSays)
 {
     const Bytes tuneAm = {0xC0, 0x12, 0x03, 0xCC, 0, 0}, query = {0x80, 0, 0, 0, 0, 0};
     const Bytes am522 = {0, 0x12, 0x03, 0xCC, 0, 0}, fm879 = {0, 0x02, 0x1E, 0xD0, 0, 0};
+    const std::vector<Bytes> seventeen(17, query), newestSixteen(16, fm879);
     // The row's name, the fault and its value, the reports, when the answers are taken (ms), and
     // what the receiver then owes.
     const std::tuple<const char*, WireFault, unsigned short, std::vector<Bytes>, RcStamp, Received> rows[] = {
-        {"a query answers its moment's tuning",
-         kWireFaultNone,
-         0,
-         {query, tuneAm, query},
-         3,
-         {{fm879, am522}, 3, 1, 0}},
+        {"a query answers what is tuned then", kWireFaultNone, 0, {query, tuneAm, query}, 3, {{fm879, am522}, 3, 1, 0}},
         {"a short command retunes nothing", kWireFaultNone, 0, {{0xC0, 0x12}, query}, 2, {{fm879}, 2, 1, 0}},
         {"silent owes nothing", kWireFaultSilent, 0, {query}, 1, {{}, 1, 0, 0}},
         {"refused writes are not logged", kWireFaultWriteFails, 0, {tuneAm, query}, 2, {{}, 0, 1, 2}},
@@ -53,12 +47,7 @@ TEST(ReceiverCore, AnswersRefusesAndLogsAsItsFaultSays)
         {"late: not before its time", kWireFaultLate, 1500, {query}, 1500, {{}, 1, 1, 0}},
         {"late: at its time", kWireFaultLate, 1500, {query}, 1501, {{fm879}, 1, 1, 0}},
         {"an unknown fault is none", kWireFaultCount, 0, {query}, 1, {{fm879}, 1, 1, 0}},
-        {"seventeen queries owe the newest sixteen",
-         kWireFaultNone,
-         0,
-         std::vector<Bytes>(17, query),
-         17,
-         {std::vector<Bytes>(16, fm879), 17, 1, 0}},
+        {"seventeen queries owe the newest sixteen", kWireFaultNone, 0, seventeen, 17, {newestSixteen, 17, 1, 0}},
     };
     for (const auto& [name, fault, value, reports, takeAt, owed] : rows)
         EXPECT_EQ(owed, Receive(fault, value, reports, takeAt)) << name << ": answers, received, answering, refused";
