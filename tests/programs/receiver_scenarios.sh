@@ -75,7 +75,8 @@ row()
         part=${actions%%[|!]*}
         shown+=$(probe "$part")"${actions:${#part}:1}"
         if [ "${actions:${#part}:1}" = "!" ]; then
-            run "$tools/wavelark_receiver.exe" remove && pulled=yes
+            run "$tools/wavelark_receiver.exe" remove
+            pulled=yes
         else
             timeout 60 "$root/tools/wine-run" "$player" >/dev/null 2>&1 || { echo "FAIL: $name: the second start did not end" && status=1; }
         fi
@@ -88,7 +89,10 @@ row()
     # The receiver back in place: a receiver installed again starts afresh, with an empty log.
     [ "$settings" != removed ] && [ -z "$pulled" ] || run "$tools/wavelark_receiver.exe" install "$inf"
     run "$tools/wavelark_receiver.exe" log | tr -d '\r' >"$work/received"
-    [ -z "${device:-}" ] || { run "$tools/wavelark_receiver.exe" remove "$device" && run "$tools/wavelark_receiver.exe" install "$inf"; }
+    if [ -n "${device:-}" ]; then
+        run "$tools/wavelark_receiver.exe" remove "$device"
+        run "$tools/wavelark_receiver.exe" install "$inf"
+    fi
     [ ! -f "$work/slow" ] || { rm -f "$work/slow" && status=1; }
     [ "$shown" = "$want" ] || { echo "FAIL: $name: shows '$shown', not '$want'" && status=1; }
     reports "$@" | diff -u - "$work/received" >"$work/diff" ||
