@@ -51,7 +51,7 @@ class MainDialog : public ::testing::Test
 
 // Laid out at the run's DPI: the font's size, the caption beside the icon and three caption
 // buttons, every control's whole text in view, the tab order, AM checked, the edit's limit and
-// font.
+// font, made again on a new DPI.
 TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
 {
     Run(
@@ -78,8 +78,9 @@ TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
             std::vector<std::wstring> texts;
             for (HWND control = ::GetWindow(window, GW_CHILD); control; control = ::GetWindow(control, GW_HWNDNEXT))
             {
-                wchar_t className[32] = {};
+                wchar_t className[32] = {}, text[32] = {};
                 ::GetClassNameW(control, className, 32);
+                ::GetWindowTextW(control, text, 32);
                 const bool radio = (::GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
                 RECT place = {};
                 ::GetWindowRect(control, &place);
@@ -87,8 +88,8 @@ TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
                                  (::lstrcmpiW(className, L"Button") ? 0
                                   : radio                           ? ::GetSystemMetrics(SM_CXMENUCHECK)
                                                                     : 2 * ::GetSystemMetrics(SM_CXEDGE));
-                texts.push_back(WindowText(control));
-                EXPECT_LE(TextWidth(control, texts.back().c_str()), room) << "the text of " << className;
+                texts.push_back(text);
+                EXPECT_LE(TextWidth(control, text), room) << "the text of " << className;
             }
             EXPECT_EQ((std::vector<std::wstring>{L"再生", L"停止", L"", L"", L"AM", L"FM", L"Tune"}), texts)
                 << "the controls' texts, in creation order";
@@ -122,6 +123,13 @@ TEST_F(MainDialog, LaysOutTheTemplateAtTheRunsDpi)
                       std::make_tuple(icon != 0, ::SendMessageW(window, WM_GETICON, ICON_SMALL, 0),
                                       ::SendMessageW(window, WM_QUERYDRAGICON, 0, 0)))
                 << "a big icon, the small one and the drag icon the same";
+            // Moved to a monitor of twice the DPI, the font is made again: twice the pixels.
+            RECT place;
+            ::GetWindowRect(window, &place); // where it is: the suggested place
+            ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(2 * kRunDpi, 2 * kRunDpi),
+                           reinterpret_cast<LPARAM>(&place));
+            ::SendMessageW(edit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+            EXPECT_EQ(360, format.yHeight) << "at twice the DPI";
         });
 }
 
@@ -161,24 +169,6 @@ TEST_F(MainDialog, SystemMenuOpensTheAboutBoxModally)
                 EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
                 EXPECT_TRUE(::IsWindowEnabled(window)) << "the main dialog works again";
             }
-        });
-}
-
-// Moved to a monitor of twice the DPI, the edit's font is made again for it.
-TEST_F(MainDialog, MakesTheEditFontAgainOnANewDpi)
-{
-    Run(
-        [&](HWND window)
-        {
-            RECT place;
-            ::GetWindowRect(window, &place); // where it is: the suggested place
-            ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(2 * kRunDpi, 2 * kRunDpi),
-                           reinterpret_cast<LPARAM>(&place));
-            CHARFORMATW format = {};
-            format.cbSize = sizeof(format);
-            ::SendMessageW(::GetDlgItem(window, IDC_FREQ_EDIT), EM_GETCHARFORMAT, SCF_DEFAULT,
-                           reinterpret_cast<LPARAM>(&format));
-            EXPECT_EQ(360, format.yHeight) << "twice the pixels, at the platform's DPI";
         });
 }
 

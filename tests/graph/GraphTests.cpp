@@ -25,7 +25,7 @@ namespace
 {
 const GUID kMajor = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
 const GUID kSub = {0x66666666, 0x7777, 0x8888, {0x99, 0x99, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}};
-const CLSID kCandidateClass = {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x2a, 0x01}};
+const CLSID kCandidateClass = TestGuid(0x2a, 0x01);
 
 // A candidate made the ways the builder makes them, its fields open to the tests.
 struct Candidate : CGraphRegFilter
@@ -34,10 +34,7 @@ struct Candidate : CGraphRegFilter
         : CGraphRegFilter(clsid, merit)
     {
     }
-    Candidate& Read(const std::vector<BYTE>& record)
-    {
-        return ReadFilterData(record.data(), static_cast<int>(record.size())), *this;
-    }
+    Candidate& Read(const std::vector<BYTE>& bytes) { return ReadFilterData(bytes.data(), int(bytes.size())), *this; }
 };
 
 template <class... Parts> std::vector<BYTE> Bytes(const Parts&... parts)
@@ -270,16 +267,11 @@ TEST(FilterCandidate, FromAClassTakesNameMeritAndInputTypesFromTheRegistration)
     EXPECT_EQ(0, LiveComObjects());
 }
 
-constexpr GUID TestGuid(BYTE last)
-{
-    return {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x3a, last}};
-}
-
 // Media types by letter; S is a byte stream of an explicit subtype, s one without.
 const std::map<char, TypePair> kTypes = {
-    {'A', {TestGuid(1), TestGuid(0x0A)}},      {'B', {TestGuid(1), TestGuid(0x0B)}},
-    {'C', {TestGuid(1), TestGuid(0x0C)}},      {'Z', {TestGuid(1), TestGuid(0x0F)}},
-    {'S', {MEDIATYPE_Stream, TestGuid(0x0E)}}, {'s', {MEDIATYPE_Stream, GUID_NULL}}};
+    {'A', {TestGuid(0x3a, 1), TestGuid(0x3a, 0x0A)}}, {'B', {TestGuid(0x3a, 1), TestGuid(0x3a, 0x0B)}},
+    {'C', {TestGuid(0x3a, 1), TestGuid(0x3a, 0x0C)}}, {'Z', {TestGuid(0x3a, 1), TestGuid(0x3a, 0x0F)}},
+    {'S', {MEDIATYPE_Stream, TestGuid(0x3a, 0x0E)}},  {'s', {MEDIATYPE_Stream, GUID_NULL}}};
 
 const CLSID kBlockedEverywhere = {0x48025243, 0x2d39, 0x11ce, {0x87, 0x5d, 0x00, 0x60, 0x8c, 0xb7, 0x80, 0x66}};
 const CLSID kBlockedInCapture = {0xd3cd7858, 0x971a, 0x4838, {0xac, 0xec, 0x40, 0xca, 0x5d, 0x52, 0x9d, 0xc8}};
@@ -288,7 +280,7 @@ const CLSID kBlockedInCapture = {0xd3cd7858, 0x971a, 0x4838, {0xac, 0xec, 0x40, 
 FakeShape Fake(const std::string& name, BYTE id)
 {
     FakeShape shape = {
-        std::wstring(name.begin(), name.end()), TestGuid(id), {{L"In", PINDIR_INPUT, {kTypes.at(name[0])}}}};
+        std::wstring(name.begin(), name.end()), TestGuid(0x3a, id), {{L"In", PINDIR_INPUT, {kTypes.at(name[0])}}}};
     for (size_t at = name.find('>') + 1; at > 0 && at < name.size(); ++at)
         shape.pins.push_back({at == name.find('>') + 1 ? L"Out" : L"Two", PINDIR_OUTPUT, {kTypes.at(name[at])}});
     return shape;
@@ -306,7 +298,7 @@ const std::map<std::string, FakeShape> kFilters = []
         filters.emplace(name, Fake(name, id++));
     filters["SR"].pins[0].requiredFormat = filters["sR"].pins[0].requiredFormat = FORMAT_None;
     filters.emplace("stuck", With(Fake("A>B", id++), [](FakeShape& s) { s.refusesToLeave = 100; }));
-    filters.emplace("wrapper", With(Fake("A>A", id++), [](FakeShape& s) { s.reportedClsid = TestGuid(0x7F); }));
+    filters.emplace("wrapper", With(Fake("A>A", id++), [](FakeShape& s) { s.reportedClsid = TestGuid(0x3a, 0x7F); }));
     filters.emplace("pinless", With(Fake("AR", id++), [](FakeShape& s) { s.enumPinsFails = true; }));
     filters.emplace("hollow", With(Fake("AR", id++), [](FakeShape& s) { s.pinsGiveNothing = true; }));
     filters.emplace("orphan", With(Fake("A>Z", id++), [](FakeShape& s) { s.pins[1].orphan = true; }));
@@ -343,7 +335,7 @@ struct SourceGraph
 
     ComPtr<IPin> AddSource(std::vector<FakePin> outputs, HRESULT streamBuilder = E_NOINTERFACE)
     {
-        FakeShape shape = {L"Src", TestGuid(0x10), std::move(outputs), streamBuilder};
+        FakeShape shape = {L"Src", TestGuid(0x3a, 0x10), std::move(outputs), streamBuilder};
         source = MakeFake(shape);
         EXPECT_HRESULT_SUCCEEDED(graph->AddFilter(source.Get(), L"Src"));
         return FindPin(source.Get(), shape.pins.back().name.c_str());
@@ -477,7 +469,7 @@ TEST(GraphBuilding, WrongUseLeavesTheGraphUntouchedAndTildePinsStayFree)
               std::make_pair(PeerFilterName(FindPin(built.source.Get(), L"~Hidden").Get()), PeerFilterName(out.Get())))
         << "what the tilde pin and the other are connected to";
     EXPECT_EQ(E_UNEXPECTED, builder.RenderPin(out.Get())) << "a connected pin";
-    ComPtr<IBaseFilter> onlyHidden = MakeFake({L"Hidden only", TestGuid(0x11), {{L"~Out", PINDIR_OUTPUT, {}}}});
+    ComPtr<IBaseFilter> onlyHidden = MakeFake({L"Hidden only", TestGuid(0x3a, 0x11), {{L"~Out", PINDIR_OUTPUT, {}}}});
     EXPECT_EQ(S_FALSE, builder.RenderFilter(onlyHidden.Get())) << "no pin to render";
 }
 } // namespace

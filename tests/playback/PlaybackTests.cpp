@@ -18,11 +18,6 @@
 
 namespace
 {
-constexpr GUID PlaybackGuid(BYTE last)
-{
-    return {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, 0x4a, last}};
-}
-
 // The OS calls of the playback side, observed and answered by the test.
 struct FakeOs
 {
@@ -112,7 +107,7 @@ struct PlayerDialog : CWavelarkPlayerDlg
 
 FakeShape Device(const wchar_t* name, BYTE id, std::vector<FakePin> pins = {})
 {
-    return {name, PlaybackGuid(id), pins};
+    return {name, TestGuid(0x4a, id), pins};
 }
 
 // Each row opens its own device; an open that fails ends in Closing with its text and leaves
@@ -192,7 +187,7 @@ TEST_F(Playback, TheReceiversInputIsFoundAndItsGraphLeadsThroughASmartTee)
                   listing.m_selectedDeviceName.GetString());
     }
     const std::string instance = std::string("CLSID\\{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\Instance\\") +
-                                 CStringFromGUID(PlaybackGuid(0x0A)).GetString();
+                                 CStringFromGUID(TestGuid(0x4a, 0x0A)).GetString();
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyValueA(HKEY_CLASSES_ROOT, instance.c_str(), "FriendlyName"));
     PlayerDialog dialog;
     dialog.ListAudioInputDevices();

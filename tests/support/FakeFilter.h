@@ -39,6 +39,12 @@ struct FakeShape
     bool refusesToBind = false;      // its class makes nothing, so its moniker cannot bind
 };
 
+// The tests' own class and type identifiers; `group` keeps each test file's apart.
+constexpr GUID TestGuid(BYTE group, BYTE last)
+{
+    return {0x5a4d0b7e, 0x9c1f, 0x4e5b, {0x8e, 0x3a, 0x2f, 0x9d, 0x6c, 0x7b, group, last}};
+}
+
 // `shape` as `change` leaves it, for the rows of a table.
 template <class Change> FakeShape With(FakeShape shape, Change change)
 {

@@ -119,13 +119,6 @@ bool WaitForPosted(HWND edit)
         });
 }
 
-std::wstring WindowText(HWND window)
-{
-    wchar_t text[512] = {};
-    ::GetWindowTextW(window, text, ARRAYSIZE(text));
-    return text;
-}
-
 // The entry point of the test program: the same thread set-up as the application's.
 int main(int argc, char** argv)
 {

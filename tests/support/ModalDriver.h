@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <string>
 
 // Runs dialog.DoModal(); `drive` gets the dialog's window as soon as it is shown and active. A
 // dialog still open when `drive` returns is cancelled. Returns the result of DoModal. Whatever
@@ -27,5 +26,3 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 // posted behind them takes effect only then. False when it never does (the window went, or the
 // loop stopped handling messages).
 bool WaitForPosted(HWND edit);
-
-std::wstring WindowText(HWND window);
