@@ -72,9 +72,6 @@ class RegisteredFake
     ServedFilter m_served;
 };
 
-// A graph of the platform's that keeps a filter cache (IGraphConfig) of its own.
-ComPtr<IGraphBuilder> MakeCachingGraph();
-
 // The names of the filters in `graph`, sorted and joined by commas.
 std::wstring GraphFilterNames(IGraphBuilder* graph);
 // The name of the filter that `pin` is connected to, or empty.
